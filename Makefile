@@ -1,0 +1,31 @@
+# The usual entry points. `make demo` and `make check` install what they need (as root, on Debian 12).
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+
+.PHONY: deps build build-asan check check-asan demo clean
+
+deps:
+	bash .ci/install-deps
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# Every test: unit, fuzz and whole-program tests in the normal build.
+check: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+check-asan: build-asan
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+demo: build
+	bash tools/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,64 @@
+// Client of the local directory agent.
+//
+// One session is one connection to the agent's Unix socket. The endpoint given to the constructor
+// is the default socket path; the settings key vesk::PN::AGENT_SOCKET overrides it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "shredder.h"
+
+namespace vesk {
+
+// The outcome of an agent operation: 0 success; 1 and 2 invalid user name or password; 3 account
+// disabled; 4 password expired; 5 new password against policy; 6 password change disabled; 7 account
+// expired; 8 workstation denied; 9 Kerberos failure (see lastErrorCode); 10 permission denied;
+// 17 no such account. Values above 17 are the agent's own (see errorString).
+using ValidationResult = int;
+
+// getUser flag: ask only for users that map to a Unix account.
+inline constexpr int UNIX_ONLY = 1;
+
+// What the agent knows of a user.
+struct AgentUser {
+  std::string name;       // the name as asked
+  std::string principal;  // the Kerberos principal that stands behind it
+};
+
+class LocalRpcSession {
+ public:
+  // Connects to the agent; throws IPCException when it cannot be reached in time.
+  LocalRpcSession(const std::string& endpoint, bool reserved1, bool reserved2);
+  ~LocalRpcSession();
+  LocalRpcSession(const LocalRpcSession&) = delete;
+  LocalRpcSession& operator=(const LocalRpcSession&) = delete;
+
+  ValidationResult validatePlainTextUser(const std::string& user, const Shredder& password, bool reserved);
+  ValidationResult changePassword(const std::string& user, const Shredder& newPassword,
+                                  const Shredder& oldPassword, bool reserved);
+  ValidationResult setPassword(const std::string& user, const Shredder& newPassword,
+                               const std::string& adminUser, const Shredder& adminPassword);
+  // Hands the caller's Kerberos credential cache (KRB5CCNAME) to the session for setPasswordKrb5.
+  ValidationResult authenticateProcess();
+  ValidationResult setPasswordKrb5(const std::string& user, const Shredder& newPassword);
+  // A readable text for any result value.
+  std::string errorString(ValidationResult result) const;
+  // The user, or an empty pointer when the agent does not know the name.
+  std::shared_ptr<AgentUser> getUser(const std::string& name, int flags);
+
+  // After result 9: the Kerberos error code and its text.
+  int lastErrorCode = 0;
+  std::string lastErrorText;
+
+ private:
+  class Connection;
+  std::unique_ptr<Connection> connection_;
+  std::string credentialCache_;
+  bool haveCredentialCache_ = false;
+};
+
+// True when the settings name the domain this host is joined to.
+bool joined();
+
+}  // namespace vesk

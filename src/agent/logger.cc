@@ -1,0 +1,168 @@
+#include "logger.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "pn.h"
+#include "props.h"
+
+namespace vesk {
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<Logger>> loggers;
+  std::deque<std::string> recent;
+  bool syslogOpen = false;
+};
+
+Registry& registry() {
+  static Registry* instance = new Registry();  // never destroyed: loggers outlive static destructors
+  return *instance;
+}
+
+std::string parentName(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(0, dot);
+}
+
+std::uint32_t levelSetting(const Properties& props, const std::string& key, std::uint32_t fallback) {
+  const long value = props.getNumber(key, -1);
+  return value < 0 ? fallback : static_cast<std::uint32_t>(value);
+}
+
+int syslogPriority(std::uint32_t level) {
+  switch (level) {
+    case 0: return LOG_DEBUG;
+    case 1: return LOG_INFO;
+    case 2: return LOG_NOTICE;
+    case 3: return LOG_WARNING;
+    default: return LOG_ERR;
+  }
+}
+
+void writeToFile(const std::string& path, const std::string& line) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return;
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+}  // namespace
+
+Logger::Logger(std::string name, std::shared_ptr<Logger> parent)
+    : name_(std::move(name)), parent_(std::move(parent)) {}
+
+std::shared_ptr<Logger> Logger::GetLogger(const std::string& name) {
+  Properties& props = Props(false);
+  Registry& reg = registry();
+  std::shared_ptr<Logger> parent;
+  if (!name.empty()) parent = GetLogger(parentName(name));
+  std::lock_guard<std::mutex> guard(reg.mutex);
+  auto& slot = reg.loggers[name];
+  if (!slot) {
+    slot = std::make_shared<Logger>(name, parent);
+    slot->configure();
+  }
+  (void)props;
+  return slot;
+}
+
+void Logger::configure() {
+  const Properties& props = Props(false);
+  if (name_.empty()) {
+    level_ = levelSetting(props, PN::LOG_LEVEL, kDefaultRootLevel);
+    memoryLevel_ = levelSetting(props, PN::LOG_MEMLEVEL, kDefaultRootMemoryLevel);
+  } else {
+    level_ = levelSetting(props, std::string(PN::LOG_LEVEL) + "." + name_, kInherit);
+    memoryLevel_ = levelSetting(props, std::string(PN::LOG_MEMLEVEL) + "." + name_, kInherit);
+  }
+}
+
+void Logger::reconfigure() {
+  Registry& reg = registry();
+  std::lock_guard<std::mutex> guard(reg.mutex);
+  for (auto& entry : reg.loggers) entry.second->configure();
+}
+
+std::vector<std::string> Logger::recentRecords() {
+  Registry& reg = registry();
+  std::lock_guard<std::mutex> guard(reg.mutex);
+  return {reg.recent.begin(), reg.recent.end()};
+}
+
+std::uint32_t Logger::getEffectiveLevel() const {
+  for (const Logger* logger = this; logger != nullptr; logger = logger->parent_.get()) {
+    if (logger->level_ != kInherit) return logger->level_;
+  }
+  return kDefaultRootLevel;
+}
+
+std::uint32_t Logger::getEffectiveMemoryLevel() const {
+  for (const Logger* logger = this; logger != nullptr; logger = logger->parent_.get()) {
+    if (logger->memoryLevel_ != kInherit) return logger->memoryLevel_;
+  }
+  return kDefaultRootMemoryLevel;
+}
+
+bool Logger::isEnabled(std::uint32_t level) const {
+  return level >= getEffectiveLevel() || level >= getEffectiveMemoryLevel();
+}
+
+void Logger::log(std::uint32_t level, const char* format, ...) {
+  const bool toSink = level >= getEffectiveLevel();
+  const bool toMemory = level >= getEffectiveMemoryLevel();
+  if (!toSink && !toMemory) return;
+
+  char message[2048];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+
+  const std::string shownName = name_.empty() ? "root" : name_;
+  Registry& reg = registry();
+  if (toMemory) {
+    std::lock_guard<std::mutex> guard(reg.mutex);
+    reg.recent.push_back(shownName + " " + std::to_string(level) + ": " + message);
+    if (reg.recent.size() > kMemoryRecords) reg.recent.pop_front();
+  }
+  if (!toSink) return;
+
+  const std::string file = Props(false).get(PN::LOG_FILE, std::string());
+  if (!file.empty()) {
+    char stamp[32] = "";
+    const time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+    char head[128];
+    snprintf(head, sizeof head, "%s %s[%ld]: ", stamp, program_invocation_short_name, static_cast<long>(getpid()));
+    writeToFile(file, std::string(head) + shownName + " " + std::to_string(level) + ": " + message + "\n");
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(reg.mutex);
+    if (!reg.syslogOpen) {
+      openlog(program_invocation_short_name, LOG_PID, LOG_AUTHPRIV);
+      reg.syslogOpen = true;
+    }
+  }
+  syslog(LOG_AUTHPRIV | syslogPriority(level), "%s %u: %s", shownName.c_str(), level, message);
+}
+
+}  // namespace vesk

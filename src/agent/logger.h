@@ -1,0 +1,57 @@
+// Named loggers in a dotted hierarchy ("cli.tarvenko" under "cli" under the root).
+//
+// Each logger has a level and a memory level; kInherit takes the parent's. A record of level L is
+// written when L is at least the effective level; it is kept in the in-memory ring of recent records
+// when L is at least the effective memory level. Levels run from 0 (progress) to 4 (errors).
+// Levels come from the settings (see pn.h); records go to syslog on the authpriv facility, with the
+// program's base name as ident, or to the file the settings name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesk {
+
+class Logger {
+ public:
+  static constexpr std::uint32_t kInherit = 0xFFFFFFFF;
+  static constexpr std::uint32_t kDefaultRootLevel = 1;
+  static constexpr std::uint32_t kDefaultRootMemoryLevel = 5;
+  static constexpr std::size_t kMemoryRecords = 64;
+
+  // The logger of that name, created on first use with its levels from the settings.
+  static std::shared_ptr<Logger> GetLogger(const std::string& name);
+  // Reads the levels and the sink of every existing logger from the settings again.
+  static void reconfigure();
+  // The recent records kept by memory level, oldest first.
+  static std::vector<std::string> recentRecords();
+
+  const std::string& getName() const { return name_; }
+  std::shared_ptr<Logger> getParent() const { return parent_; }
+
+  std::uint32_t getLevel() const { return level_; }
+  std::uint32_t getMemoryLevel() const { return memoryLevel_; }
+  void setLevel(std::uint32_t level) { level_ = level; }
+  void setMemoryLevel(std::uint32_t level) { memoryLevel_ = level; }
+  std::uint32_t getEffectiveLevel() const;
+  std::uint32_t getEffectiveMemoryLevel() const;
+
+  // True when a record of this level would be written or kept.
+  bool isEnabled(std::uint32_t level) const;
+
+  void log(std::uint32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+  Logger(std::string name, std::shared_ptr<Logger> parent);
+
+ private:
+  void configure();
+
+  std::string name_;
+  std::shared_ptr<Logger> parent_;
+  std::uint32_t level_ = kInherit;
+  std::uint32_t memoryLevel_ = kInherit;
+};
+
+}  // namespace vesk

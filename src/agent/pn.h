@@ -1,0 +1,48 @@
+// Settings keys. Every text the tool reads from the settings file is named here, and only here.
+//
+// The settings file holds one "key: value" a line; "#" starts a comment. Keys are short, lower case
+// and dotted. A key present with an empty value is present: look-ups then yield the empty text.
+#pragma once
+
+namespace vesk::PN {
+
+// Texts of the password operations (prompts, refusals).
+inline constexpr const char* PAM_ALLOW_PW_CHANGE = "pam.allow.pw.change";
+inline constexpr const char* PAM_ALLOW_PW_CHANGE_MSG = "pam.allow.pw.change.msg";
+inline constexpr const char* PAM_OLD_MSG = "pam.old.msg";
+inline constexpr const char* PAM_NEW_MSG = "pam.new.msg";
+inline constexpr const char* PAM_RENEW_MSG = "pam.renew.msg";
+
+// Outcome messages.
+inline constexpr const char* TARVENKO_INVALID_USER_OR_PWD_MSG = "tarvenko.invalid.user.or.pwd.msg";
+inline constexpr const char* TARVENKO_ACCT_DISABLED_MSG = "tarvenko.acct.disabled.msg";
+inline constexpr const char* PAM_CHG_POLICY_VIOLATION_MSG = "pam.chg.policy.violation.msg";
+inline constexpr const char* TARVENKO_CHANGE_DISABLED_MSG = "tarvenko.change.disabled.msg";
+inline constexpr const char* PAM_ACCT_EXPIRED_MSG = "pam.acct.expired.msg";
+inline constexpr const char* PAM_WORKSTATION_DENIED_MSG = "pam.workstation.denied.msg";
+inline constexpr const char* TARVENKO_CHANGE_PERM_MSG = "tarvenko.change.perm.msg";
+
+// Account name mapping: the key is this prefix followed directly by the local user name.
+inline constexpr const char* PAM_MAPUSER = "pam.mapuser.";
+
+// The domain this host is joined to; the host counts as joined when it is present and not empty.
+inline constexpr const char* DOMAIN = "domain";
+// The Kerberos realm of the domain (the agent's; defaults to the domain in upper case).
+inline constexpr const char* REALM = "realm";
+
+// The directory agent's socket, and the client's time limits in milliseconds.
+inline constexpr const char* AGENT_SOCKET = "agent.socket";
+inline constexpr const char* AGENT_CONNECT_TIMEOUT_MS = "agent.connect.timeout.ms";
+inline constexpr const char* AGENT_REPLY_TIMEOUT_MS = "agent.reply.timeout.ms";
+// The agent daemon's own time limit for one Kerberos exchange, and for the probe of getUser.
+inline constexpr const char* AGENT_KDC_TIMEOUT_MS = "agent.kdc.timeout.ms";
+inline constexpr const char* AGENT_PROBE_TIMEOUT_MS = "agent.probe.timeout.ms";
+
+// Logging. "log.level" and "log.memlevel" set the root logger; "log.level.NAME" and
+// "log.memlevel.NAME" set the logger NAME (for example "log.level.cli.passwddb: 0").
+// "log.file", when set, receives every record as one line instead of syslog.
+inline constexpr const char* LOG_LEVEL = "log.level";
+inline constexpr const char* LOG_MEMLEVEL = "log.memlevel";
+inline constexpr const char* LOG_FILE = "log.file";
+
+}  // namespace vesk::PN

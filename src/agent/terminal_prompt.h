@@ -1,0 +1,13 @@
+// Password prompt on the terminal.
+#pragma once
+
+// Writes the prompt (none when null) and reads one line with echo off. When standard input is a
+// terminal the prompt goes to that terminal and the terminal's mode is restored on every path,
+// also when SIGINT, SIGTERM or SIGTSTP arrive during the read. When standard input is not a
+// terminal the prompt goes to standard error and one line is read from standard input.
+// Returns the line without its line end, in a buffer owned by this module that the caller must
+// wipe after copying and never free; null at end of input, on a read error, or for a line longer
+// than kMaxPasswordLine.
+char* trell_getpass(const char* prompt);
+
+inline constexpr unsigned kMaxPasswordLine = 1023;

@@ -1,0 +1,18 @@
+// The password operations of the tarvenko personality: validate, own change, administrator set.
+#pragma once
+
+#include <memory>
+
+#include "logger.h"
+#include "password_request.h"
+
+// Runs the validate operation for request.user and reports its outcome. Returns the exit status.
+int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger);
+
+// Runs an own change (no user) or an administrator set (a user) and reports its outcome.
+// Returns the exit status.
+int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger);
+
+// Asks the agent to change or set the password the request describes. Returns a ValidationResult
+// in which a Kerberos failure (9) has been translated. Agent exceptions pass through.
+int updatePassword(PasswordRequest& request);

@@ -1,0 +1,6 @@
+#include "password_request.h"
+
+PasswordRequest& passwordRequest() {
+  static PasswordRequest request;
+  return request;
+}
