@@ -3,7 +3,9 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build build-asan check check-asan demo clean
+FUZZ_BUILD ?= build-fuzz
+
+.PHONY: deps build build-asan build-fuzz check check-asan check-fuzz demo clean
 
 deps:
 	bash .ci/install-deps
@@ -24,8 +26,16 @@ check: build
 check-asan: build-asan
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
+build-fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# The libFuzzer targets, each for a bounded time.
+check-fuzz: build-fuzz
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -L fuzz
+
 demo: build
 	bash tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
