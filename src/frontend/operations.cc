@@ -1,17 +1,149 @@
 #include "operations.h"
 
 #include <iostream>
+#include <string>
 
+#include "account_names.h"
 #include "exit_status.h"
+#include "local_rpc_session.h"
+#include "outcome_report.h"
+#include "paths.h"
+#include "pn.h"
+#include "props.h"
+#include "secret_prompt.h"
 
-int runValidate(PasswordRequest&, const std::shared_ptr<vesk::Logger>&) {
-  std::cerr << "Error: validate is not available yet" << std::endl;
-  return kExitUnexpected;
+namespace {
+
+constexpr const char* kValidate = "validate";
+constexpr const char* kChange = "change";
+
+// Kerberos codes that the agent reports with result 9, in the MIT error table's numbering.
+constexpr int kClientRevoked = -1765328366;
+constexpr int kTgtRevoked = -1765328364;
+constexpr int kClientUnknown = -1765328378;
+constexpr int kPreauthFailed = -1765328360;
+constexpr int kBadIntegrity = -1765328353;
+// Result code "access denied" of the Kerberos password-change protocol.
+constexpr int kKpasswdAccessDenied = 5;
+
+// Results of the agent.
+constexpr int kResultInvalid = 2;
+constexpr int kResultDisabled = 3;
+constexpr int kResultPolicy = 5;
+constexpr int kResultChangeDisabled = 6;
+constexpr int kResultKerberos = 9;
+constexpr int kResultPermission = 10;
+
+bool changePermitted() {
+  const std::string allowed = vesk::lower(vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE, std::string()));
+  return !(allowed == "false" || allowed == "no" || allowed == "0");
 }
 
-int runChange(PasswordRequest&, const std::shared_ptr<vesk::Logger>&) {
-  std::cerr << "Error: change is not available yet" << std::endl;
-  return kExitUnexpected;
+int translateKerberosFailure(int code, bool administratorOperation) {
+  switch (code) {
+    case kClientRevoked:
+    case kTgtRevoked:
+      return kResultDisabled;
+    case kClientUnknown:
+    case kPreauthFailed:
+    case kBadIntegrity:
+      return kResultInvalid;
+    case kKpasswdAccessDenied:
+      return administratorOperation ? kResultPermission : kResultChangeDisabled;
+    default:
+      return kResultPolicy;
+  }
 }
 
-int updatePassword(PasswordRequest&) { return -1; }
+}  // namespace
+
+int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
+  if (!request.oldPasswordGiven) {
+    if (!promptSecret("Password: ", request.oldPassword)) {
+      return reportUnreadablePrompt(kValidate, request, "password", logger);
+    }
+    request.oldPasswordGiven = true;
+  }
+  if (request.debug) std::cerr << "validating password for " << shownName(request.user) << std::endl;
+  return reportOutcome(kValidate, request, logger, [&request] {
+    vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
+    AgentOutcome outcome;
+    outcome.result = session.validatePlainTextUser(request.user, request.oldPassword, false);
+    if (outcome.result != 0) outcome.errorText = session.errorString(outcome.result);
+    return outcome;
+  });
+}
+
+int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
+  if (!changePermitted()) {
+    std::cerr << vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE_MSG, "Password change not permitted") << std::endl;
+    return kExitNotPermitted;
+  }
+  if (request.user != nullptr && request.adminUser != nullptr && !request.adminPasswordGiven) {
+    if (!promptSecret("Administrator password: ", request.adminPassword)) {
+      return reportUnreadablePrompt(kChange, request, "administrator password", logger);
+    }
+    request.adminPasswordGiven = true;
+  }
+  if (request.user == nullptr && !request.oldPasswordGiven) {
+    const std::string prompt = vesk::lookupProperty(vesk::PN::PAM_OLD_MSG, "(current) password: ");
+    if (!promptSecret(prompt.c_str(), request.oldPassword)) {
+      return reportUnreadablePrompt(kChange, request, "current password", logger);
+    }
+    request.oldPasswordGiven = true;
+  }
+  if (!request.newPasswordGiven) {
+    vesk::Shredder first;
+    const std::string newPrompt = vesk::lookupProperty(vesk::PN::PAM_NEW_MSG, "Enter new password: ");
+    if (!promptSecret(newPrompt.c_str(), first)) {
+      return reportUnreadablePrompt(kChange, request, "new password", logger);
+    }
+    if (first.empty()) {
+      std::cerr << "Error: passwords can not be empty" << std::endl;
+      return kExitInvalidCredentials;
+    }
+    const std::string renewPrompt = vesk::lookupProperty(vesk::PN::PAM_RENEW_MSG, "Confirm new password: ");
+    if (!promptSecret(renewPrompt.c_str(), request.newPassword)) {
+      return reportUnreadablePrompt(kChange, request, "new password confirmation", logger);
+    }
+    request.newPasswordGiven = true;
+    if (!(first == request.newPassword)) {
+      std::cerr << "Error: passwords do not match" << std::endl;
+      return kExitInvalidCredentials;
+    }
+  }
+  if (request.debug) std::cerr << "changing password for " << shownName(request.user) << std::endl;
+  return reportOutcome(kChange, request, logger, [&request] {
+    AgentOutcome outcome;
+    outcome.result = updatePassword(request, &outcome.errorText);
+    return outcome;
+  });
+}
+
+int updatePassword(PasswordRequest& request) { return updatePassword(request, nullptr); }
+
+int updatePassword(PasswordRequest& request, std::string* errorText) {
+  auto logger = vesk::Logger::GetLogger("cli.tarvenko");
+  vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
+  const bool ownChange = request.user == nullptr;
+  int result = 0;
+  if (ownChange) {
+    if (!resolveCurrentUser(request)) return 1;
+    result = session.changePassword(request.user, request.newPassword, request.oldPassword, false);
+  } else if (request.adminUser == nullptr) {
+    session.authenticateProcess();
+    result = session.setPasswordKrb5(request.user, request.newPassword);
+  } else {
+    result = session.setPassword(request.user, request.newPassword, request.adminUser, request.adminPassword);
+  }
+  if (result == 0) return 0;
+  if (result == kResultKerberos) {
+    const int code = session.lastErrorCode;
+    if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s (%d)", session.lastErrorText.c_str(), code);
+    return translateKerberosFailure(code, !ownChange);
+  }
+  const std::string text = session.errorString(result);
+  if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s", text.c_str());
+  if (errorText != nullptr) *errorText = text;
+  return result;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "logger.h"
 #include "password_request.h"
@@ -16,3 +17,6 @@ int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& log
 // Asks the agent to change or set the password the request describes. Returns a ValidationResult
 // in which a Kerberos failure (9) has been translated. Agent exceptions pass through.
 int updatePassword(PasswordRequest& request);
+
+// The same; errorText (when not null) receives the agent's text for an untranslated failure.
+int updatePassword(PasswordRequest& request, std::string* errorText);

@@ -1,0 +1,143 @@
+#include "outcome_report.h"
+
+extern "C" {
+#include <et/com_err.h>
+#include <krb5/krb5.h>
+}
+
+#include <iostream>
+
+#include "exceptions.h"
+#include "exit_status.h"
+#include "pn.h"
+#include "props.h"
+
+namespace {
+
+constexpr const char* kNotAccessible =
+    "Account cannot be accessed at this time.\nPlease contact your system administrator.";
+
+struct ResultRow {
+  int result;
+  const char* messageKey;  // null: the message cannot be reworded
+  const char* message;
+  const char* reason;
+  int status;
+};
+
+constexpr ResultRow kResultTable[] = {
+    {1, vesk::PN::TARVENKO_INVALID_USER_OR_PWD_MSG, "Invalid username or password", "Invalid username or password",
+     kExitInvalidCredentials},
+    {2, vesk::PN::TARVENKO_INVALID_USER_OR_PWD_MSG, "Invalid username or password", "Invalid username or password",
+     kExitInvalidCredentials},
+    {3, vesk::PN::TARVENKO_ACCT_DISABLED_MSG, kNotAccessible, "Account disabled", kExitAccountDisabled},
+    {4, nullptr, "Password expired - access denied", "Password expired", kExitPasswordExpired},
+    {5, vesk::PN::PAM_CHG_POLICY_VIOLATION_MSG,
+     "The password change operation failed due to a policy restriction set by\n"
+     "the Active Directory administrator. This may be due to the new password\n"
+     "length, lack of complexity or a minimum age for the current password.",
+     "Policy not matched", kExitPolicy},
+    {6, vesk::PN::TARVENKO_CHANGE_DISABLED_MSG, "Password change for this user has been disabled in Active Directory",
+     "Password change rejected", kExitChangeDisabled},
+    {7, vesk::PN::PAM_ACCT_EXPIRED_MSG, kNotAccessible, "Account expired", kExitAccountExpired},
+    {8, vesk::PN::PAM_WORKSTATION_DENIED_MSG, kNotAccessible, "Workstation denied", kExitWorkstationDenied},
+    {10, vesk::PN::TARVENKO_CHANGE_PERM_MSG,
+     "You do not have permission to change this users password.\nPlease contact your system administrator.",
+     "Permission denied", kExitNotPermitted},
+    {17, nullptr, "Account does not exist in Active Directory.", "Account does not exist in Active Directory",
+     kExitNoSuchAccount},
+};
+
+bool isCredentialCode(int code) { return code == 1001 || code == 1004 || code == 1030; }
+
+// Writes the message of a non-zero result, logs the failure and returns the status.
+int classify(const char* operation, const PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger,
+             const AgentOutcome& outcome, int& status) {
+  std::string reason;
+  status = kExitUnexpected;
+  bool known = false;
+  for (const ResultRow& row : kResultTable) {
+    if (row.result != outcome.result) continue;
+    known = true;
+    status = row.status;
+    reason = row.reason;
+    const std::string message =
+        row.messageKey != nullptr ? vesk::lookupProperty(row.messageKey, row.message) : std::string(row.message);
+    std::cerr << message << std::endl;
+    break;
+  }
+  if (!known) reason = "Unexpected Error: " + outcome.errorText;
+  if (logger && logger->isEnabled(3)) {
+    logger->log(3, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
+                reason.c_str());
+  }
+  return status;
+}
+
+int closeRun(const char* operation, const PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger,
+             int status) {
+  if (request.debug) std::cerr << "all done exit(" << status << ")" << std::endl;
+  if (status == 0) {
+    if (logger && logger->isEnabled(2)) {
+      logger->log(2, "Password %s with tarvenko successful for user %s ", operation, shownName(request.user));
+    }
+  } else {
+    std::cerr << "Password " << operation << " failed for user " << shownName(request.user) << std::endl;
+  }
+  return status;
+}
+
+}  // namespace
+
+int reportOutcome(const char* operation, const PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger,
+                  const std::function<AgentOutcome()>& call) {
+  int status = 0;
+  try {
+    const AgentOutcome outcome = call();
+    status = outcome.result;
+    if (outcome.result == 0) {
+      if (std::string(operation) == "validate") {
+        std::cout << "Password " << operation << " with tarvenko successful for user " << shownName(request.user)
+                  << std::endl;
+      }
+    } else {
+      classify(operation, request, logger, outcome, status);
+    }
+  } catch (const std::string& text) {
+    std::cerr << "\nError: " << text << std::endl;
+    status = kExitUnexpected;
+  } catch (const vesk::NotFoundException&) {
+    std::cerr << "Error: User not found, this may indicate network issues." << std::endl;
+    status = kExitNoSuchAccount;
+  } catch (const KerberosException& e) {
+    initialize_krb5_error_table();
+    std::cerr << "\nError: (kerberos) " << ": " << error_message(e.getCode()) << std::endl;
+    status = kExitUnexpected;
+  } catch (const BaseException& e) {
+    if (isCredentialCode(e.getCode())) {
+      std::cerr << "\nError: invalid credentials" << std::endl;
+      status = kExitBadCredentials;
+    } else if (status == 0) {
+      std::cerr << "\nError: " << e.getMessage() << std::endl;
+      status = kExitUnexpected;
+    }
+  } catch (const vesk::Base_Exception& e) {
+    // The agent is unreachable or failed on input/output: its own text says why.
+    std::cerr << "Error: " << e.what() << std::endl;
+    status = kExitUnexpected;
+  } catch (const std::exception& e) {
+    std::cerr << "\nError: " << e.what() << std::endl;
+    status = kExitUnexpected;
+  }
+  return closeRun(operation, request, logger, status);
+}
+
+int reportUnreadablePrompt(const char* operation, const PasswordRequest& request, const char* what,
+                           const std::shared_ptr<vesk::Logger>& logger) {
+  std::cerr << "Error: could not read the " << what << " (end of input or no terminal)" << std::endl;
+  if (logger && logger->isEnabled(3)) {
+    logger->log(3, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
+                (std::string("no ") + what + " could be read").c_str());
+  }
+  return closeRun(operation, request, logger, kExitPromptFailed);
+}
