@@ -1,22 +1,237 @@
 #include "local_rpc_session.h"
 
+#include <errno.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "agent_protocol.h"
+#include "agent_socket.h"
 #include "exceptions.h"
+#include "pn.h"
+#include "props.h"
 
-// Placeholder until the agent protocol lands: every session fails to connect.
 namespace vesk {
+namespace {
 
-class LocalRpcSession::Connection {};
+using agentproto::Clock;
+using agentproto::IoStatus;
+using agentproto::MessageType;
+
+constexpr long kDefaultConnectTimeoutMs = 3000;
+constexpr long kDefaultReplyTimeoutMs = 30000;
+
+long timeoutSetting(const char* key, long fallback) {
+  const long value = Props(false).getNumber(key, fallback);
+  return value > 0 ? value : fallback;
+}
+
+std::string describe(IoStatus status, int errorNumber) {
+  if (status == IoStatus::Closed) return "the agent closed the connection";
+  return std::strerror(errorNumber);
+}
+
+// The caller's credential cache: KRB5CCNAME, or the library's default file cache of the real user.
+std::string callerCacheName() {
+  const char* name = std::getenv("KRB5CCNAME");
+  if (name != nullptr && *name != '\0') return name;
+  return "FILE:/tmp/krb5cc_" + std::to_string(getuid());
+}
+
+}  // namespace
+
+class LocalRpcSession::Connection {
+ public:
+  Connection(std::string path, agentproto::UniqueFd fd, long replyTimeoutMs)
+      : path_(std::move(path)), fd_(std::move(fd)), replyTimeoutMs_(replyTimeoutMs) {}
+
+  // Sends an encoded request frame and reads the reply.
+  agentproto::Reply exchange(const agentproto::SecretBuffer& frame) {
+    std::string why;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
+    int errorNumber = 0;
+    IoStatus status = agentproto::writeAll(fd_.get(), frame.data(), frame.size(), deadline, errorNumber);
+    if (status != IoStatus::Ok) fail(sendFailure(status, errorNumber));
+    agentproto::InFrame in;
+    status = agentproto::readFrame(fd_.get(), in, deadline, deadline, errorNumber);
+    if (status != IoStatus::Ok) fail(replyFailure(status, errorNumber));
+    if (in.headerStatus != agentproto::HeaderStatus::Ok || in.header.type != MessageType::Reply) {
+      fail(std::string("the agent's answer is not a valid reply: ") +
+           (in.headerStatus != agentproto::HeaderStatus::Ok ? headerStatusText(in.headerStatus) : "not a reply"));
+    }
+    agentproto::Reply reply;
+    if (!agentproto::decodeReply(in.payload.data(), in.payload.size(), reply, why)) {
+      fail("the agent's reply is malformed: " + why);
+    }
+    return reply;
+  }
+
+  [[noreturn]] void fail(const std::string& reason) {
+    fd_.reset();
+    throw IPCException("directory agent at " + path_ + ": " + reason);
+  }
+
+ private:
+  std::string sendFailure(IoStatus status, int errorNumber) const {
+    if (status == IoStatus::Timeout) return "the agent did not take the request within " + std::to_string(replyTimeoutMs_) + " ms";
+    return "cannot send the request: " + describe(status, errorNumber);
+  }
+  std::string replyFailure(IoStatus status, int errorNumber) const {
+    if (status == IoStatus::Timeout) return "no reply within " + std::to_string(replyTimeoutMs_) + " ms";
+    return "no reply: " + describe(status, errorNumber);
+  }
+
+  std::string path_;
+  agentproto::UniqueFd fd_;
+  long replyTimeoutMs_;
+};
 
 LocalRpcSession::LocalRpcSession(const std::string& endpoint, bool, bool) {
-  throw IPCException("cannot connect to the directory agent at " + endpoint + ": not available");
+  const std::string path = lookupProperty(PN::AGENT_SOCKET, endpoint);
+  const long connectTimeoutMs = timeoutSetting(PN::AGENT_CONNECT_TIMEOUT_MS, kDefaultConnectTimeoutMs);
+  const long replyTimeoutMs = timeoutSetting(PN::AGENT_REPLY_TIMEOUT_MS, kDefaultReplyTimeoutMs);
+  int errorNumber = 0;
+  agentproto::UniqueFd fd =
+      agentproto::connectUnix(path, Clock::now() + std::chrono::milliseconds(connectTimeoutMs), errorNumber);
+  if (!fd.valid()) {
+    const std::string reason = errorNumber == ETIMEDOUT
+                                   ? "not accepting connections within " + std::to_string(connectTimeoutMs) + " ms"
+                                   : std::strerror(errorNumber);
+    throw IPCException("cannot connect to the directory agent at " + path + ": " + reason);
+  }
+  // Passwords go only to an agent run by root or by the caller itself.
+  struct ucred peer;
+  socklen_t size = sizeof peer;
+  if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+    throw IPCException("cannot identify the directory agent at " + path + ": " + std::strerror(errno));
+  }
+  if (peer.uid != 0 && peer.uid != getuid() && peer.uid != geteuid()) {
+    throw IPCException("the directory agent at " + path + " runs as uid " + std::to_string(peer.uid) +
+                       ", neither root nor the caller");
+  }
+  connection_ = std::make_unique<Connection>(path, std::move(fd), replyTimeoutMs);
 }
+
 LocalRpcSession::~LocalRpcSession() = default;
-ValidationResult LocalRpcSession::validatePlainTextUser(const std::string&, const Shredder&, bool) { return -1; }
-ValidationResult LocalRpcSession::changePassword(const std::string&, const Shredder&, const Shredder&, bool) { return -1; }
-ValidationResult LocalRpcSession::setPassword(const std::string&, const Shredder&, const std::string&, const Shredder&) { return -1; }
-ValidationResult LocalRpcSession::authenticateProcess() { return -1; }
-ValidationResult LocalRpcSession::setPasswordKrb5(const std::string&, const Shredder&) { return -1; }
-std::string LocalRpcSession::errorString(ValidationResult result) const { return "result " + std::to_string(result); }
-std::shared_ptr<AgentUser> LocalRpcSession::getUser(const std::string&, int) { return nullptr; }
+
+ValidationResult LocalRpcSession::call(const agentproto::Request& request, agentproto::Reply& reply) {
+  agentproto::SecretBuffer frame;
+  std::string why;
+  if (!agentproto::encodeRequest(request, frame, why)) {
+    lastResult_ = agentproto::kResultBadRequest;
+    lastErrorCode = 0;
+    lastErrorText = "request not sent: " + why;
+    return lastResult_;
+  }
+  if (!connection_) throw IPCException("the directory agent session is closed");
+  try {
+    reply = connection_->exchange(frame);
+  } catch (...) {
+    connection_.reset();
+    throw;
+  }
+  lastResult_ = reply.result;
+  lastErrorCode = reply.errorCode;
+  lastErrorText = reply.errorText;
+  return reply.result;
+}
+
+ValidationResult LocalRpcSession::validatePlainTextUser(const std::string& user, const Shredder& password, bool) {
+  agentproto::Request request;
+  request.type = MessageType::Validate;
+  request.user = user;
+  request.password = password;
+  agentproto::Reply reply;
+  return call(request, reply);
+}
+
+ValidationResult LocalRpcSession::changePassword(const std::string& user, const Shredder& newPassword,
+                                                 const Shredder& oldPassword, bool) {
+  agentproto::Request request;
+  request.type = MessageType::Change;
+  request.user = user;
+  request.password = newPassword;
+  request.oldPassword = oldPassword;
+  agentproto::Reply reply;
+  return call(request, reply);
+}
+
+ValidationResult LocalRpcSession::setPassword(const std::string& user, const Shredder& newPassword,
+                                              const std::string& adminUser, const Shredder& adminPassword) {
+  agentproto::Request request;
+  request.type = MessageType::Set;
+  request.user = user;
+  request.password = newPassword;
+  request.adminUser = adminUser;
+  request.adminPassword = adminPassword;
+  agentproto::Reply reply;
+  return call(request, reply);
+}
+
+ValidationResult LocalRpcSession::authenticateProcess() {
+  agentproto::Request request;
+  request.type = MessageType::Authenticate;
+  request.cacheName = callerCacheName();
+  agentproto::Reply reply;
+  const ValidationResult result = call(request, reply);
+  if (result == 0) {
+    credentialCache_ = request.cacheName;
+    haveCredentialCache_ = true;
+  }
+  return result;
+}
+
+ValidationResult LocalRpcSession::setPasswordKrb5(const std::string& user, const Shredder& newPassword) {
+  agentproto::Request request;
+  request.type = MessageType::SetWithCache;
+  request.user = user;
+  request.password = newPassword;
+  request.cacheName = haveCredentialCache_ ? credentialCache_ : callerCacheName();
+  agentproto::Reply reply;
+  return call(request, reply);
+}
+
+std::shared_ptr<AgentUser> LocalRpcSession::getUser(const std::string& name, int flags) {
+  agentproto::Request request;
+  request.type = MessageType::GetUser;
+  request.user = name;
+  request.flags = flags;
+  agentproto::Reply reply;
+  if (call(request, reply) != 0) return nullptr;
+  auto user = std::make_shared<AgentUser>();
+  user->name = name;
+  user->principal = reply.principal;
+  return user;
+}
+
+std::string LocalRpcSession::errorString(ValidationResult result) const {
+  const bool described = result == lastResult_ && !lastErrorText.empty();
+  switch (result) {
+    case 0: return "Success";
+    case 1: return "Invalid user name";
+    case 2: return "Invalid user name or password";
+    case 3: return "Account disabled or locked out";
+    case 4: return "Password expired";
+    case 5: return "New password does not meet the password policy";
+    case 6: return "Password change disabled for this user";
+    case 7: return "Account expired";
+    case 8: return "Logon from this workstation not allowed";
+    case 9:
+      if (described) return "Kerberos failure: " + lastErrorText + " (" + std::to_string(lastErrorCode) + ")";
+      return "Kerberos failure";
+    case 10: return "Permission denied";
+    case 17: return "Account does not exist in the directory";
+    case agentproto::kResultKdcUnreachable: return described ? lastErrorText : "The Kerberos server could not be reached";
+    case agentproto::kResultKdcTimeout: return described ? lastErrorText : "The Kerberos server did not answer in time";
+    case agentproto::kResultPasswordServer: return described ? lastErrorText : "The password server refused the request";
+    case agentproto::kResultKerberosError: return described ? lastErrorText : "Kerberos failure";
+    case agentproto::kResultCredentialCache: return described ? lastErrorText : "The credential cache cannot be used";
+    case agentproto::kResultBadRequest: return described ? lastErrorText : "The agent refused the request";
+    case agentproto::kResultAgentBusy: return described ? lastErrorText : "The agent is busy";
+    default: return described ? lastErrorText : "Unknown result " + std::to_string(result);
+  }
+}
 
 }  // namespace vesk

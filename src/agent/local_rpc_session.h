@@ -1,7 +1,11 @@
 // Client of the local directory agent.
 //
 // One session is one connection to the agent's Unix socket. The endpoint given to the constructor
-// is the default socket path; the settings key vesk::PN::AGENT_SOCKET overrides it.
+// is the default socket path; the settings key vesk::PN::AGENT_SOCKET overrides it. Connecting is
+// bounded by vesk::PN::AGENT_CONNECT_TIMEOUT_MS and each answer by vesk::PN::AGENT_REPLY_TIMEOUT_MS;
+// an agent that is missing, refuses, closes or stays silent raises IPCException, whose text names
+// the socket path and the reason. After such an exception the session is closed and every further
+// call raises IPCException again.
 #pragma once
 
 #include <memory>
@@ -10,6 +14,11 @@
 #include "shredder.h"
 
 namespace vesk {
+
+namespace agentproto {
+struct Request;
+struct Reply;
+}  // namespace agentproto
 
 // The outcome of an agent operation: 0 success; 1 and 2 invalid user name or password; 3 account
 // disabled; 4 password expired; 5 new password against policy; 6 password change disabled; 7 account
@@ -28,7 +37,8 @@ struct AgentUser {
 
 class LocalRpcSession {
  public:
-  // Connects to the agent; throws IPCException when it cannot be reached in time.
+  // Connects to the agent; throws IPCException when it cannot be reached in time. The flags are
+  // reserved and ignored.
   LocalRpcSession(const std::string& endpoint, bool reserved1, bool reserved2);
   ~LocalRpcSession();
   LocalRpcSession(const LocalRpcSession&) = delete;
@@ -39,7 +49,8 @@ class LocalRpcSession {
                                   const Shredder& oldPassword, bool reserved);
   ValidationResult setPassword(const std::string& user, const Shredder& newPassword,
                                const std::string& adminUser, const Shredder& adminPassword);
-  // Hands the caller's Kerberos credential cache (KRB5CCNAME) to the session for setPasswordKrb5.
+  // Hands the caller's Kerberos credential cache (KRB5CCNAME, or the default file cache of the real
+  // user) to the agent, which checks that the caller can use it, and keeps it for setPasswordKrb5.
   ValidationResult authenticateProcess();
   ValidationResult setPasswordKrb5(const std::string& user, const Shredder& newPassword);
   // A readable text for any result value.
@@ -47,13 +58,20 @@ class LocalRpcSession {
   // The user, or an empty pointer when the agent does not know the name.
   std::shared_ptr<AgentUser> getUser(const std::string& name, int flags);
 
-  // After result 9: the Kerberos error code and its text.
+  // After result 9: the Kerberos error code and its text. After any other result, what the agent
+  // said about it (the text behind errorString for the agent's own values above 17).
   int lastErrorCode = 0;
   std::string lastErrorText;
 
  private:
   class Connection;
+  // Sends one request and keeps the reply's result, error code and error text. A request with a
+  // field out of bounds is not sent: the result is then the agent's "bad request" value. Throws
+  // IPCException when the agent fails.
+  ValidationResult call(const agentproto::Request& request, agentproto::Reply& reply);
+
   std::unique_ptr<Connection> connection_;
+  ValidationResult lastResult_ = 0;
   std::string credentialCache_;
   bool haveCredentialCache_ = false;
 };

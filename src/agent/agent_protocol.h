@@ -1,0 +1,108 @@
+// The wire protocol between the directory agent client and the agent daemon.
+//
+// A frame is a 12-byte header followed by a payload:
+//   magic   u32  "KSTV" (0x4b535456)
+//   version u16  kProtocolVersion
+//   type    u16  a MessageType
+//   length  u32  payload bytes, at most kMaxPayload
+// All integers are big-endian. A payload is the message's fields in a fixed order: a text is a u16
+// length and that many bytes, a number is an i32. A payload with missing or trailing bytes, a field
+// out of its bounds, or an unknown type is refused as a whole. Both sides decode through the same
+// functions, so both sides validate every field. Buffers that may hold passwords are SecretBuffers,
+// which wipe themselves. docs/agent-protocol.md describes the protocol for readers of the wire.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shredder.h"
+
+namespace vesk::agentproto {
+
+inline constexpr std::uint32_t kMagic = 0x4b535456;
+inline constexpr std::uint16_t kProtocolVersion = 1;
+inline constexpr std::size_t kHeaderSize = 12;
+inline constexpr std::size_t kMaxPayload = 8192;
+
+// Field bounds, in bytes.
+inline constexpr std::size_t kMaxNameLength = 256;
+inline constexpr std::size_t kMaxPasswordLength = 1024;
+inline constexpr std::size_t kMaxCacheNameLength = 1024;
+inline constexpr std::size_t kMaxErrorTextLength = 2048;
+
+enum class MessageType : std::uint16_t {
+  Validate = 1,      // user, password
+  Change = 2,        // user, new password, old password
+  Set = 3,           // user, new password, admin user, admin password
+  Authenticate = 4,  // credential cache name
+  SetWithCache = 5,  // user, new password, credential cache name
+  GetUser = 6,       // user, flags
+  Reply = 0x100,     // result, error code, error text, principal
+};
+
+// Result values of the agent's own, above those the callers distinguish (0 to 17). Each comes with
+// a text in the reply's error text that says what happened.
+inline constexpr int kResultKdcUnreachable = 18;
+inline constexpr int kResultKdcTimeout = 19;
+inline constexpr int kResultPasswordServer = 20;
+inline constexpr int kResultKerberosError = 21;
+inline constexpr int kResultCredentialCache = 22;
+inline constexpr int kResultBadRequest = 23;
+inline constexpr int kResultAgentBusy = 24;
+
+// A byte buffer that wipes every block it lets go of.
+using SecretBuffer = std::vector<unsigned char, WipingAllocator<unsigned char>>;
+
+struct Request {
+  MessageType type = MessageType::Validate;
+  std::string user;
+  Shredder password;     // Validate: the password; Change, Set, SetWithCache: the new password
+  Shredder oldPassword;  // Change
+  std::string adminUser;
+  Shredder adminPassword;
+  std::string cacheName;  // Authenticate, SetWithCache
+  std::int32_t flags = 0;  // GetUser
+};
+
+struct Reply {
+  std::int32_t result = 0;
+  std::int32_t errorCode = 0;
+  std::string errorText;
+  std::string principal;
+};
+
+struct FrameHeader {
+  std::uint16_t version = 0;
+  MessageType type = MessageType::Reply;
+  std::uint32_t length = 0;
+};
+
+enum class HeaderStatus { Ok, BadMagic, BadVersion, BadType, TooLong };
+
+// Reads the 12 header bytes. header is filled even on BadVersion, so that the peer can answer.
+HeaderStatus decodeHeader(const unsigned char* bytes, FrameHeader& header);
+const char* headerStatusText(HeaderStatus status);
+
+// Validate every field and append the whole frame to out. On a field out of bounds they append
+// nothing, return false and say why in why.
+bool encodeRequest(const Request& request, SecretBuffer& out, std::string& why);
+bool encodeReply(const Reply& reply, SecretBuffer& out, std::string& why);
+
+// Decode a payload of the given type; false with the reason when it is malformed.
+bool decodeRequest(MessageType type, const unsigned char* payload, std::size_t length, Request& request,
+                   std::string& why);
+bool decodeReply(const unsigned char* payload, std::size_t length, Reply& reply, std::string& why);
+
+// The operation's name in logs and texts ("validate", "change", ...).
+const char* messageTypeName(MessageType type);
+
+// Checks shared by encoder and decoder.
+bool isValidName(std::string_view name, std::size_t maxLength);
+// Text fit for a log or a terminal: printable ASCII and UTF-8 sequences, no control characters.
+bool isPrintableText(std::string_view text);
+
+}  // namespace vesk::agentproto
