@@ -34,11 +34,6 @@ constexpr int kResultChangeDisabled = 6;
 constexpr int kResultKerberos = 9;
 constexpr int kResultPermission = 10;
 
-bool changePermitted() {
-  const std::string allowed = vesk::lower(vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE, std::string()));
-  return !(allowed == "false" || allowed == "no" || allowed == "0");
-}
-
 int translateKerberosFailure(int code, bool administratorOperation) {
   switch (code) {
     case kClientRevoked:
@@ -56,6 +51,11 @@ int translateKerberosFailure(int code, bool administratorOperation) {
 }
 
 }  // namespace
+
+bool passwordChangePermitted() {
+  const std::string allowed = vesk::lower(vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE, std::string()));
+  return !(allowed == "false" || allowed == "no" || allowed == "0");
+}
 
 int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
   if (!request.oldPasswordGiven) {
@@ -75,7 +75,7 @@ int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& l
 }
 
 int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
-  if (!changePermitted()) {
+  if (!passwordChangePermitted()) {
     std::cerr << vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE_MSG, "Password change not permitted") << std::endl;
     return kExitNotPermitted;
   }

@@ -7,6 +7,10 @@
 #include "logger.h"
 #include "password_request.h"
 
+// Whether the settings permit password changes: "false", "no" and "0" (in any case) forbid them;
+// any other value, and no value, permit them.
+bool passwordChangePermitted();
+
 // Runs the validate operation for request.user and reports its outcome. Returns the exit status.
 int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger);
 

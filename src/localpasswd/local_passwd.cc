@@ -1,8 +1,203 @@
 #include "local_passwd.h"
 
-#include <cstdio>
+#include <getopt.h>
+#include <libgen.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <time.h>
+#include <unistd.h>
 
-int localPasswdMain(int, char**) {
-  std::fprintf(stderr, "passwd: local accounts are not supported yet\n");
-  return -1;
+#include <cstdio>
+#include <string>
+
+#include "account_names.h"
+#include "account_update.h"
+#include "aging_rules.h"
+#include "current_hash.h"
+#include "directory_change.h"
+#include "local_hash.h"
+#include "logger.h"
+#include "passwd_run.h"
+#include "password_entry.h"
+
+namespace {
+
+constexpr PromptText kNewPrompt{nullptr, "New password: "};
+constexpr PromptText kRenewPrompt{nullptr, "Re-enter new password: "};
+
+void printUsage(const PasswdRun& run) { std::fprintf(stderr, "usage: %s [name]\n", run.progName.c_str()); }
+
+// One record on authpriv for every change and refusal: who, whose account, what happened.
+void logOutcome(const PasswdRun& run, std::uint32_t level, const char* outcome) {
+  auto logger = vesk::Logger::GetLogger("cli.passwd");
+  if (logger && logger->isEnabled(level)) {
+    logger->log(level, "password change by %s (uid %u) for %s: %s", run.callerName.empty() ? "?" : run.callerName.c_str(),
+                static_cast<unsigned>(run.callerUid), run.targetName.empty() ? "?" : run.targetName.c_str(), outcome);
+  }
+}
+
+int refuse(const PasswdRun& run, const char* outcome) {
+  logOutcome(run, 3, outcome);
+  return kLocalRefused;
+}
+
+// The caller's name: the login name when its account has the real user id, else the name of the
+// account that has it. Empty when there is none, or when it is too long to be a name.
+std::string findCallerName(uid_t uid) {
+  const char* login = getlogin();
+  if (login != nullptr && *login != '\0') {
+    const struct passwd* entry = getpwnam(login);
+    if (entry != nullptr && entry->pw_uid == uid) return std::string(login).size() <= kMaxNameLength ? login : "";
+  }
+  const struct passwd* entry = getpwuid(uid);
+  if (entry == nullptr || std::string(entry->pw_name).size() > kMaxNameLength) return std::string();
+  return entry->pw_name;
+}
+
+int directoryRoad(PasswdRun& run) {
+  const uid_t uid = getuid();
+  if (setreuid(uid, uid) != 0) {
+    std::fprintf(stderr, "%s: cannot give up privileges\n", run.progName.c_str());
+    return kLocalDirectoryFailed;
+  }
+  if (run.targetName != run.callerName) {
+    std::fprintf(stderr, "%s: you may not change the password for AD user %s\n", run.progName.c_str(),
+                 run.targetName.c_str());
+    return refuse(run, "refused: directory account of another user");
+  }
+  std::printf("Changing password for %s\n", run.targetName.c_str());
+  std::fflush(stdout);
+  const int result = runDirectoryChange(run);
+  if (result > 0) {
+    logOutcome(run, 3, "directory change refused or abandoned");
+    return kLocalFileFailed;
+  }
+  if (result == 0) {
+    std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
+    logOutcome(run, 2, "directory password changed");
+    return kLocalChanged;
+  }
+  std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
+  logOutcome(run, 3, "directory change failed");
+  return kLocalDirectoryFailed;
+}
+
+int localRoad(PasswdRun& run) {
+  const bool callerIsRoot = run.callerUid == 0;
+  if (!readCurrentHash(run)) {
+    std::fprintf(stderr, "%s: unknown user %s\n", run.progName.c_str(), run.targetName.c_str());
+    return refuse(run, "refused: unknown user");
+  }
+  if (!callerIsRoot) {
+    const AgingVerdict verdict = checkAgingRules(run.shadow, time(nullptr));
+    if (verdict != AgingVerdict::kPermitted) {
+      printAgingRefusal(verdict, run.targetName);
+      return refuse(run, "refused by the aging rules");
+    }
+  }
+  std::printf("Changing password for %s\n", run.targetName.c_str());
+  std::fflush(stdout);
+
+  if (!callerIsRoot && !run.storedHash.empty()) {
+    vesk::Shredder old;
+    if (!readSecret("Old password: ", old)) return refuse(run, "abandoned: no old password");
+    if (!oldPasswordMatches(old, run.storedHash)) {
+      std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
+      return refuse(run, "refused: incorrect old password");
+    }
+  }
+
+  switch (readNewPassword(kNewPrompt, kRenewPrompt, true, run.newPassword)) {
+    case EntryOutcome::kEntered:
+      break;
+    case EntryOutcome::kNothingRead:
+      return refuse(run, "abandoned: no new password");
+    case EntryOutcome::kNoMoreRetry:
+      return refuse(run, "refused: new passwords did not match");
+  }
+  if (run.newPassword.size() > kMaxPasswordLength) {
+    run.newPassword.shred();
+    std::fprintf(stderr, "%s: the new password is too long (at most %zu characters)\n", run.progName.c_str(),
+                 kMaxPasswordLength);
+    return refuse(run, "refused: new password too long");
+  }
+
+  std::string error;
+  std::string newHash;
+  const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, newHash, error);
+  run.newPassword.shred();
+  if (!hashed) {
+    std::fprintf(stderr, "%s: cannot hash the new password: %s\n", run.progName.c_str(), error.c_str());
+    logOutcome(run, 3, "failed: cannot hash the new password");
+    return kLocalFileFailed;
+  }
+  run.storedHash = newHash;
+
+  if (setuid(0) != 0) {
+    std::fprintf(stderr, "%s: cannot change ID to root\n", run.progName.c_str());
+    return refuse(run, "refused: cannot change ID to root");
+  }
+  const int result = run.inShadow && access(kShadowPath, F_OK) == 0 ? updateShadowPassword(run, !callerIsRoot)
+                                                                     : updatePasswdPassword(run);
+  if (result != 0) {
+    std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
+    logOutcome(run, 3, "failed: the account file was not updated");
+    return result;
+  }
+  std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
+  logOutcome(run, 2, "password changed");
+  return kLocalChanged;
+}
+
+}  // namespace
+
+int localPasswdMain(int argc, char** argv) {
+  // A core dump of this process could hold password hashes and typed passwords.
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+    std::perror("prctl");
+    return kLocalDirectoryFailed;
+  }
+  PasswdRun run;
+  std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";
+  run.progName = basename(invoked.data());
+
+  optind = 1;
+  opterr = 1;
+  const int option = getopt(argc, argv, "hv");
+  if (option == 'h') {
+    printUsage(run);
+    return kLocalHelp;
+  }
+  if (option != -1) {
+    std::fprintf(stderr, "%s: invalid option '-%c'\n", run.progName.c_str(), option);
+    printUsage(run);
+    return kLocalBadUsage;
+  }
+  const int operands = argc - optind;
+  if (operands > 1) {
+    std::fprintf(stderr, "%s: too many arguments\n", run.progName.c_str());
+    printUsage(run);
+    return kLocalBadUsage;
+  }
+
+  run.callerUid = getuid();
+  run.callerName = findCallerName(run.callerUid);
+  if (run.callerName.empty()) {
+    std::fprintf(stderr, "%s: cannot determine your user name\n", run.progName.c_str());
+    return refuse(run, "refused: caller has no user name");
+  }
+  run.targetName = operands == 1 ? argv[optind] : run.callerName;
+  const struct passwd* target =
+      run.targetName.size() <= kMaxNameLength ? getpwnam(run.targetName.c_str()) : nullptr;
+  if (target == nullptr) {
+    std::fprintf(stderr, "%s: unknown user %s\n", run.progName.c_str(), run.targetName.c_str());
+    return refuse(run, "refused: unknown user");
+  }
+  if (run.callerUid != 0 && run.callerUid != target->pw_uid) {
+    std::fprintf(stderr, "%s: you may not change the password for user %s\n", run.progName.c_str(),
+                 run.targetName.c_str());
+    return refuse(run, "refused: account of another user");
+  }
+  if (isUserKnownToAgent(run.targetName)) return directoryRoad(run);
+  return localRoad(run);
 }

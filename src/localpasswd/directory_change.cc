@@ -1,0 +1,42 @@
+#include "directory_change.h"
+
+#include <cstdio>
+
+#include "operations.h"
+#include "password_entry.h"
+#include "password_request.h"
+#include "pn.h"
+#include "props.h"
+
+namespace {
+
+constexpr PromptText kOldPrompt{vesk::PN::PAM_OLD_MSG, "Old password: "};
+constexpr PromptText kNewPrompt{vesk::PN::PAM_NEW_MSG, "New password: "};
+constexpr PromptText kRenewPrompt{vesk::PN::PAM_RENEW_MSG, "Re-enter new password: "};
+
+}  // namespace
+
+int runDirectoryChange(const PasswdRun& run) {
+  vesk::Props(false);
+  if (!passwordChangePermitted()) {
+    std::fprintf(stderr, "%s\n",
+                 vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE_MSG, "Password change not permitted").c_str());
+    return 1;
+  }
+  PasswordRequest request;
+  if (!readSecret(kOldPrompt.current().c_str(), request.oldPassword)) return 1;
+  request.oldPasswordGiven = true;
+  if (readNewPassword(kNewPrompt, kRenewPrompt, false, request.newPassword) != EntryOutcome::kEntered) return 1;
+  request.newPasswordGiven = true;
+  try {
+    const int result = updatePassword(request);
+    if (result == 0) return 0;
+    if (result == 1 || result == 2) {
+      std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
+      return 1;
+    }
+    return -1;
+  } catch (...) {
+    return -1;
+  }
+}

@@ -1,0 +1,9 @@
+// Changing the caller's own directory password through the agent, from the passwd personality.
+#pragma once
+
+#include "passwd_run.h"
+
+// Asks for the old password and the new one twice (prompts from the settings) and hands them to
+// the agent. Returns 0 on success, 1 when refused or abandoned (messages printed), -1 when the
+// agent failed.
+int runDirectoryChange(const PasswdRun& run);

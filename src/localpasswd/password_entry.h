@@ -1,0 +1,32 @@
+// Reading a new password twice at the terminal, with a bounded number of attempts.
+#pragma once
+
+#include <string>
+
+#include "shredder.h"
+
+// A prompt text: taken from the settings by key when key is not null, else the fixed text.
+// Settings texts are looked up afresh before every use.
+struct PromptText {
+  const char* key;
+  const char* text;
+  std::string current() const;
+};
+
+enum class EntryOutcome {
+  kEntered,     // out holds the new password
+  kNothingRead, // a read returned nothing
+  kNoMoreRetry, // five confirmations did not match
+};
+
+inline constexpr int kMaxMismatches = 5;
+
+// Asks for the new password and its confirmation until both agree, at most kMaxMismatches times,
+// printing "They don't match; try again." and "They don't match; no more retry." on standard
+// error. With pipeAllowed, an attempt made while standard input is not a terminal reads one
+// password without prompt and without confirmation.
+EntryOutcome readNewPassword(const PromptText& first, const PromptText& second, bool pipeAllowed,
+                             vesk::Shredder& out);
+
+// Reads one answer at prompt (null: no prompt) into out. False when nothing could be read.
+bool readSecret(const char* prompt, vesk::Shredder& out);
