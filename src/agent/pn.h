@@ -37,6 +37,9 @@ inline constexpr const char* AGENT_REPLY_TIMEOUT_MS = "agent.reply.timeout.ms";
 // The agent daemon's own time limit for one Kerberos exchange, and for the probe of getUser.
 inline constexpr const char* AGENT_KDC_TIMEOUT_MS = "agent.kdc.timeout.ms";
 inline constexpr const char* AGENT_PROBE_TIMEOUT_MS = "agent.probe.timeout.ms";
+// The agent daemon: how long a connection may stay silent, and how many connections it serves at once.
+inline constexpr const char* AGENT_IDLE_TIMEOUT_MS = "agent.idle.timeout.ms";
+inline constexpr const char* AGENT_MAX_CONNECTIONS = "agent.max.connections";
 
 // Logging. "log.level" and "log.memlevel" set the root logger; "log.level.NAME" and
 // "log.memlevel.NAME" set the logger NAME (for example "log.level.cli.passwddb: 0").
