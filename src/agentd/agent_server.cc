@@ -1,0 +1,363 @@
+#include "agent_server.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "bounded_call.h"
+#include "cache_helper.h"
+#include "paths.h"
+#include "pn.h"
+#include "props.h"
+
+namespace vesk::agentd {
+namespace {
+
+using agentproto::Clock;
+using agentproto::IoStatus;
+using agentproto::MessageType;
+using agentproto::Reply;
+using agentproto::Request;
+using agentproto::UniqueFd;
+
+constexpr auto kSendTimeout = std::chrono::seconds(5);
+
+Reply makeReply(int result, std::string text) {
+  Reply reply;
+  reply.result = result;
+  reply.errorText = std::move(text);
+  return reply;
+}
+
+std::chrono::milliseconds millisecondsSetting(const char* key, std::chrono::milliseconds fallback) {
+  const long value = Props(false).getNumber(key, static_cast<long>(fallback.count()));
+  return value > 0 ? std::chrono::milliseconds(value) : fallback;
+}
+
+std::string parentDirectory(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// The socket's directory must exist, belong to root (or to the agent's own user when it does not
+// run as root) and be writable by its owner only, so that nobody can put another socket there.
+bool prepareDirectory(const std::string& directory, std::string& why) {
+  if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
+    why = "cannot create " + directory + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info;
+  if (lstat(directory.c_str(), &info) != 0) {
+    why = "cannot inspect " + directory + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    why = directory + " is not a directory";
+    return false;
+  }
+  if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    why = directory + " must belong to uid " + std::to_string(geteuid()) + " and be writable by its owner only";
+    return false;
+  }
+  return true;
+}
+
+std::string outcomeText(const Reply& reply) {
+  if (reply.result == 0) return "0 (success)";
+  std::string text = std::to_string(reply.result);
+  if (reply.errorCode != 0 || !reply.errorText.empty()) {
+    text += " (code " + std::to_string(reply.errorCode);
+    if (!reply.errorText.empty()) text += ": " + reply.errorText;
+    text += ")";
+  }
+  return text;
+}
+
+}  // namespace
+
+bool ServerSettings::fromProps(ServerSettings& settings, std::string& why) {
+  settings.socketPath = lookupProperty(PN::AGENT_SOCKET, kAgentEndpointPath);
+  settings.realm.domain = lookupProperty(PN::DOMAIN, std::string());
+  settings.realm.realm = lookupProperty(PN::REALM, std::string());
+  if (settings.realm.realm.empty()) {
+    for (char c : settings.realm.domain) settings.realm.realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  if (settings.realm.realm.empty()) {
+    why = std::string("the settings name no realm (keys ") + PN::REALM + " and " + PN::DOMAIN + ")";
+    return false;
+  }
+  settings.kdcTimeout = millisecondsSetting(PN::AGENT_KDC_TIMEOUT_MS, settings.kdcTimeout);
+  settings.probeTimeout = millisecondsSetting(PN::AGENT_PROBE_TIMEOUT_MS, settings.probeTimeout);
+  settings.idleTimeout = millisecondsSetting(PN::AGENT_IDLE_TIMEOUT_MS, settings.idleTimeout);
+  const long connections = Props(false).getNumber(PN::AGENT_MAX_CONNECTIONS, static_cast<long>(settings.maxConnections));
+  if (connections > 0) settings.maxConnections = static_cast<std::size_t>(connections);
+  return true;
+}
+
+AgentServer::AgentServer(ServerSettings settings)
+    : settings_(std::move(settings)), kerberos_(settings_.realm), logger_(Logger::GetLogger("agentd")) {}
+
+AgentServer::~AgentServer() { removeSocket(); }
+
+bool AgentServer::listen(std::string& why) {
+  struct sockaddr_un address;
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  const std::string& path = settings_.socketPath;
+  if (path.empty() || path.size() >= sizeof address.sun_path) {
+    why = "socket path too long: " + path;
+    return false;
+  }
+  std::memcpy(address.sun_path, path.data(), path.size());
+  if (!prepareDirectory(parentDirectory(path), why)) return false;
+  struct stat info;
+  if (lstat(path.c_str(), &info) == 0) {
+    if (!S_ISSOCK(info.st_mode)) {
+      why = path + " exists and is not a socket";
+      return false;
+    }
+    if (unlink(path.c_str()) != 0) {
+      why = "cannot remove the old socket " + path + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) {
+    why = std::string("cannot create a socket: ") + std::strerror(errno);
+    return false;
+  }
+  if (bind(fd.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
+    why = "cannot bind " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  // Any local user may ask; the agent learns who asks from the connection.
+  if (chmod(path.c_str(), 0666) != 0 || lstat(path.c_str(), &info) != 0) {
+    why = "cannot set the mode of " + path + ": " + std::strerror(errno);
+    unlink(path.c_str());
+    return false;
+  }
+  socketDevice_ = info.st_dev;
+  socketInode_ = info.st_ino;
+  if (::listen(fd.get(), 128) != 0) {
+    why = "cannot listen on " + path + ": " + std::strerror(errno);
+    unlink(path.c_str());
+    return false;
+  }
+  listener_ = std::move(fd);
+  if (logger_) {
+    logger_->log(2, "listening on %s for realm %s (Kerberos time limit %lld ms, probe %lld ms)", path.c_str(),
+                 settings_.realm.realm.c_str(), static_cast<long long>(settings_.kdcTimeout.count()),
+                 static_cast<long long>(settings_.probeTimeout.count()));
+  }
+  return true;
+}
+
+void AgentServer::removeSocket() {
+  if (socketInode_ == 0) return;
+  struct stat info;
+  // Only the socket this agent made: a newer agent may already have replaced it.
+  if (lstat(settings_.socketPath.c_str(), &info) == 0 && info.st_dev == socketDevice_ && info.st_ino == socketInode_) {
+    unlink(settings_.socketPath.c_str());
+  }
+  socketInode_ = 0;
+}
+
+bool AgentServer::run(int stopFd) {
+  bool healthy = true;
+  for (;;) {
+    struct pollfd entries[2] = {{listener_.get(), POLLIN, 0}, {stopFd, POLLIN, 0}};
+    const int n = poll(entries, 2, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      healthy = false;
+      break;
+    }
+    if (entries[1].revents != 0) break;
+    if (entries[0].revents == 0) continue;
+    UniqueFd fd(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!fd.valid()) {
+      if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        if (logger_) logger_->log(4, "cannot accept a connection: %s", std::strerror(errno));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
+      if (logger_) logger_->log(4, "the listener failed: %s", std::strerror(errno));
+      healthy = false;
+      break;
+    }
+    Peer peer;
+    struct ucred credentials;
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+      if (logger_) logger_->log(3, "cannot identify a caller: %s", std::strerror(errno));
+      continue;
+    }
+    peer.pid = credentials.pid;
+    peer.uid = credentials.uid;
+    peer.gid = credentials.gid;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (connections_.size() >= settings_.maxConnections) {
+        logRefusal(peer, "too many connections");
+        sendReply(fd.get(), makeReply(agentproto::kResultAgentBusy, "the agent is serving too many connections"));
+        continue;
+      }
+      connections_.insert(fd.get());
+    }
+    const int raw = fd.get();
+    try {
+      std::thread(&AgentServer::serveConnection, this, std::move(fd), peer).detach();
+    } catch (const std::system_error&) {
+      std::lock_guard<std::mutex> guard(mutex_);
+      connections_.erase(raw);
+      close(raw);
+      logRefusal(peer, "cannot start a thread for the connection");
+    }
+  }
+  listener_.reset();
+  removeSocket();
+  // End the open connections: their threads see the end of input and finish.
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int fd : connections_) shutdown(fd, SHUT_RDWR);
+  const auto patience = settings_.kdcTimeout + std::chrono::seconds(2);
+  if (!idle_.wait_for(lock, patience, [this] { return connections_.empty(); })) {
+    if (logger_) logger_->log(4, "%zu connections did not end in time", connections_.size());
+    return false;
+  }
+  return healthy;
+}
+
+void AgentServer::serveConnection(UniqueFd fd, Peer peer) {
+  for (;;) {
+    agentproto::InFrame frame;
+    const auto deadline = Clock::now() + settings_.idleTimeout;
+    int errorNumber = 0;
+    const IoStatus status = agentproto::readFrame(fd.get(), frame, deadline, deadline, errorNumber);
+    if (status != IoStatus::Ok) {
+      if (status == IoStatus::Timeout) logRefusal(peer, "connection silent for too long");
+      break;
+    }
+    if (frame.headerStatus != agentproto::HeaderStatus::Ok || frame.header.type == MessageType::Reply) {
+      // The stream cannot be followed past a bad header: answer and close.
+      std::string why = frame.headerStatus != agentproto::HeaderStatus::Ok
+                            ? agentproto::headerStatusText(frame.headerStatus)
+                            : "a reply is not a request";
+      if (frame.headerStatus == agentproto::HeaderStatus::BadVersion) {
+        why += " " + std::to_string(frame.header.version) + "; this agent speaks version " +
+               std::to_string(agentproto::kProtocolVersion);
+      }
+      logRefusal(peer, why);
+      sendReply(fd.get(), makeReply(agentproto::kResultBadRequest, "request refused: " + why));
+      break;
+    }
+    Request request;
+    std::string why;
+    const bool decoded =
+        agentproto::decodeRequest(frame.header.type, frame.payload.data(), frame.payload.size(), request, why);
+    wipeMemory(frame.payload.data(), frame.payload.size());
+    if (!decoded) {
+      logRefusal(peer, std::string(agentproto::messageTypeName(frame.header.type)) + ": " + why);
+      if (!sendReply(fd.get(), makeReply(agentproto::kResultBadRequest, "request refused: " + why))) break;
+      continue;
+    }
+    Reply reply = handle(request, peer);
+    logRequest(peer, request, reply);
+    if (!sendReply(fd.get(), std::move(reply))) break;
+  }
+  std::lock_guard<std::mutex> guard(mutex_);
+  connections_.erase(fd.get());
+  fd.reset();
+  idle_.notify_all();
+}
+
+Reply AgentServer::handle(const Request& request, const Peer& peer) const {
+  if (request.type == MessageType::Authenticate || request.type == MessageType::SetWithCache) {
+    if (geteuid() != 0 && peer.uid != geteuid()) {
+      return makeReply(agentproto::kResultCredentialCache,
+                       "this agent does not run as root and uses credential caches only of uid " +
+                           std::to_string(geteuid()));
+    }
+    return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
+  }
+  // The work may outlive this call (see runBounded): it owns a copy of the request.
+  auto owned = std::make_shared<Request>(request);
+  const KerberosClient* kerberos = &kerberos_;
+  std::function<Reply()> work;
+  auto timeout = settings_.kdcTimeout;
+  switch (request.type) {
+    case MessageType::Validate:
+      work = [owned, kerberos] { return kerberos->validate(owned->user, owned->password); };
+      break;
+    case MessageType::Change:
+      work = [owned, kerberos] { return kerberos->change(owned->user, owned->password, owned->oldPassword); };
+      break;
+    case MessageType::Set:
+      work = [owned, kerberos] {
+        return kerberos->set(owned->user, owned->password, owned->adminUser, owned->adminPassword);
+      };
+      break;
+    case MessageType::GetUser:
+      timeout = settings_.probeTimeout;
+      work = [owned, kerberos] { return kerberos->probe(owned->user); };
+      break;
+    default:
+      return makeReply(agentproto::kResultBadRequest, "request refused: not an operation");
+  }
+  owned.reset();
+  bool busy = false;
+  if (auto reply = runBounded(timeout, std::move(work), busy)) return std::move(*reply);
+  if (busy) return makeReply(agentproto::kResultAgentBusy, "the agent has too many Kerberos exchanges waiting");
+  return makeReply(agentproto::kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
+                                                      " did not answer within " + std::to_string(timeout.count()) +
+                                                      " ms");
+}
+
+bool AgentServer::sendReply(int fd, Reply reply) const {
+  agentproto::SecretBuffer frame;
+  std::string why;
+  if (!agentproto::encodeReply(reply, frame, why)) {
+    // A text the protocol cannot carry (too long, not printable): say so instead.
+    reply.errorText = "the agent's error text could not be sent: " + why;
+    reply.principal.clear();
+    if (!agentproto::encodeReply(reply, frame, why)) return false;
+  }
+  int errorNumber = 0;
+  return agentproto::writeAll(fd, frame.data(), frame.size(), Clock::now() + kSendTimeout, errorNumber) ==
+         IoStatus::Ok;
+}
+
+void AgentServer::logRequest(const Peer& peer, const Request& request, const Reply& reply) const {
+  if (!logger_) return;
+  const int level = reply.result == 0 ? 2 : 3;
+  const std::string outcome = outcomeText(reply);
+  if (request.type == MessageType::Set) {
+    logger_->log(level, "uid=%u pid=%d account=%s admin=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),
+                 static_cast<int>(peer.pid), request.user.c_str(), request.adminUser.c_str(),
+                 agentproto::messageTypeName(request.type), outcome.c_str());
+  } else if (request.type == MessageType::Authenticate) {
+    logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),
+                 static_cast<int>(peer.pid), request.cacheName.c_str(), agentproto::messageTypeName(request.type),
+                 outcome.c_str());
+  } else {
+    logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),
+                 static_cast<int>(peer.pid), request.user.c_str(), agentproto::messageTypeName(request.type),
+                 outcome.c_str());
+  }
+}
+
+void AgentServer::logRefusal(const Peer& peer, const std::string& why) const {
+  if (!logger_) return;
+  logger_->log(3, "uid=%u pid=%d account=- operation=- outcome=refused: %s", static_cast<unsigned>(peer.uid),
+               static_cast<int>(peer.pid), why.c_str());
+}
+
+}  // namespace vesk::agentd

@@ -1,0 +1,147 @@
+#include "cache_helper.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "agent_socket.h"
+
+extern char** environ;
+
+namespace vesk::agentd {
+namespace {
+
+using agentproto::Clock;
+using agentproto::IoStatus;
+using agentproto::MessageType;
+using agentproto::Reply;
+using agentproto::UniqueFd;
+
+int executableFd = -1;
+
+Reply helperFailure(const std::string& text) {
+  Reply reply;
+  reply.result = agentproto::kResultCredentialCache;
+  reply.errorText = text;
+  return reply;
+}
+
+// Waits for the child, killing it first when asked.
+int reap(pid_t pid, bool kill) {
+  if (kill) ::kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+}  // namespace
+
+bool prepareCacheHelper(std::string& why) {
+  executableFd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (executableFd < 0) {
+    why = std::string("cannot open the agent's executable: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, const RealmSettings& realm,
+                     std::chrono::milliseconds timeout) {
+  if (executableFd < 0) return helperFailure("the credential cache helper is not available");
+  agentproto::SecretBuffer frame;
+  std::string why;
+  if (!agentproto::encodeRequest(request, frame, why)) return helperFailure("cannot pass the request on: " + why);
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    return helperFailure(std::string("cannot start the credential cache helper: ") + std::strerror(errno));
+  }
+  UniqueFd ours(pair[0]);
+  UniqueFd theirs(pair[1]);
+  // Everything the child needs is prepared here: after fork it may only make system calls.
+  std::string program = "kestrovad";
+  std::string argument = kCacheHelperArgument;
+  std::string realmName = realm.realm;
+  std::string domainName = realm.domain;
+  char* const argv[] = {program.data(), argument.data(), realmName.data(), domainName.data(), nullptr};
+  const bool dropIdentity = geteuid() == 0;
+  const int helperFd = executableFd;
+  const int socketFd = theirs.get();
+
+  const pid_t pid = fork();
+  if (pid < 0) return helperFailure(std::string("cannot start the credential cache helper: ") + std::strerror(errno));
+  if (pid == 0) {
+    if (dup2(socketFd, 0) != 0) _exit(126);
+    if (dropIdentity) {
+      // Raw system calls: in the child of a threaded process only this one thread exists.
+      if (syscall(SYS_setgroups, 1, &gid) != 0 || syscall(SYS_setresgid, gid, gid, gid) != 0 ||
+          syscall(SYS_setresuid, uid, uid, uid) != 0) {
+        _exit(126);
+      }
+    }
+    fexecve(helperFd, argv, environ);
+    _exit(127);
+  }
+  theirs.reset();
+  const auto deadline = Clock::now() + timeout;
+  int errorNumber = 0;
+  IoStatus status = agentproto::writeAll(ours.get(), frame.data(), frame.size(), deadline, errorNumber);
+  agentproto::InFrame answer;
+  if (status == IoStatus::Ok) status = agentproto::readFrame(ours.get(), answer, deadline, deadline, errorNumber);
+  const bool timedOut = status == IoStatus::Timeout;
+  const int exitStatus = reap(pid, status != IoStatus::Ok);
+  if (timedOut) {
+    Reply reply;
+    reply.result = agentproto::kResultKdcTimeout;
+    reply.errorText = "The Kerberos servers of realm " + realm.realm + " did not answer within " +
+                      std::to_string(timeout.count()) + " ms";
+    return reply;
+  }
+  Reply reply;
+  if (status != IoStatus::Ok || answer.headerStatus != agentproto::HeaderStatus::Ok ||
+      answer.header.type != MessageType::Reply ||
+      !agentproto::decodeReply(answer.payload.data(), answer.payload.size(), reply, why)) {
+    std::string detail = "no answer";
+    if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 126) detail = "cannot take the caller's identity";
+    else if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 127) detail = "cannot be started";
+    else if (WIFSIGNALED(exitStatus)) detail = "ended by signal " + std::to_string(WTERMSIG(exitStatus));
+    return helperFailure("the credential cache helper failed: " + detail);
+  }
+  return reply;
+}
+
+int cacheHelperMain(int argc, char** argv) {
+  if (argc != 4) return 2;
+  const KerberosClient client(RealmSettings{argv[2], argv[3]});
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  int errorNumber = 0;
+  agentproto::InFrame frame;
+  if (agentproto::readFrame(0, frame, deadline, deadline, errorNumber) != IoStatus::Ok ||
+      frame.headerStatus != agentproto::HeaderStatus::Ok) {
+    return 3;
+  }
+  agentproto::Request request;
+  std::string why;
+  Reply reply;
+  if (!agentproto::decodeRequest(frame.header.type, frame.payload.data(), frame.payload.size(), request, why)) {
+    reply = helperFailure("malformed request: " + why);
+  } else if (request.type == MessageType::Authenticate) {
+    reply = client.checkCache(request.cacheName);
+  } else if (request.type == MessageType::SetWithCache) {
+    reply = client.setWithCache(request.user, request.password, request.cacheName);
+  } else {
+    reply = helperFailure("not a credential cache request");
+  }
+  agentproto::SecretBuffer out;
+  if (!agentproto::encodeReply(reply, out, why)) return 4;
+  return agentproto::writeAll(0, out.data(), out.size(), deadline, errorNumber) == IoStatus::Ok ? 0 : 5;
+}
+
+}  // namespace vesk::agentd

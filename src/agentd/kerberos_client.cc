@@ -1,0 +1,405 @@
+#include "kerberos_client.h"
+
+extern "C" {
+#include <com_err.h>
+}
+#include <krb5/krb5.h>
+
+#include <cctype>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "kerberos_results.h"
+#include "props.h"
+
+namespace vesk::agentd {
+namespace {
+
+using agentproto::Reply;
+
+constexpr std::size_t kPooledContexts = 32;
+constexpr const char* kPasswordService = "kadmin/changepw";
+
+// Library contexts are costly to build and may be reused by one thread at a time: a small pool.
+class ContextPool {
+ public:
+  krb5_context take(krb5_error_code& code) {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (!idle_.empty()) {
+        krb5_context context = idle_.back();
+        idle_.pop_back();
+        code = 0;
+        return context;
+      }
+    }
+    krb5_context context = nullptr;
+    code = krb5_init_context(&context);
+    return code == 0 ? context : nullptr;
+  }
+  void give(krb5_context context) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (idle_.size() < kPooledContexts) {
+      krb5_clear_error_message(context);
+      idle_.push_back(context);
+      return;
+    }
+    krb5_free_context(context);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<krb5_context> idle_;
+};
+
+ContextPool& pool() {
+  static ContextPool* instance = new ContextPool();  // outlives threads still finishing at exit
+  return *instance;
+}
+
+class Context {
+ public:
+  Context() : context_(pool().take(code_)) {}
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  ~Context() {
+    if (context_ != nullptr) pool().give(context_);
+  }
+  krb5_context get() const { return context_; }
+  krb5_error_code initError() const { return code_; }
+
+ private:
+  krb5_error_code code_ = 0;
+  krb5_context context_;
+};
+
+class Principal {
+ public:
+  Principal() = default;
+  Principal(const Principal&) = delete;
+  Principal& operator=(const Principal&) = delete;
+  ~Principal() {
+    if (principal_ != nullptr) krb5_free_principal(context_, principal_);
+  }
+  krb5_error_code parse(krb5_context context, const std::string& name) {
+    context_ = context;
+    return krb5_parse_name(context, name.c_str(), &principal_);
+  }
+  krb5_principal get() const { return principal_; }
+
+ private:
+  krb5_context context_ = nullptr;
+  krb5_principal principal_ = nullptr;
+};
+
+class Credentials {
+ public:
+  explicit Credentials(krb5_context context) : context_(context) {}
+  Credentials(const Credentials&) = delete;
+  Credentials& operator=(const Credentials&) = delete;
+  ~Credentials() { krb5_free_cred_contents(context_, &creds_); }
+  krb5_creds* get() { return &creds_; }
+
+ private:
+  krb5_context context_;
+  krb5_creds creds_ = {};
+};
+
+// The three outputs of a password-change protocol exchange.
+struct ServerAnswer {
+  explicit ServerAnswer(krb5_context context) : context_(context) {}
+  ServerAnswer(const ServerAnswer&) = delete;
+  ServerAnswer& operator=(const ServerAnswer&) = delete;
+  ~ServerAnswer() {
+    krb5_free_data_contents(context_, &codeString);
+    krb5_free_data_contents(context_, &resultString);
+  }
+  krb5_context context_;
+  int resultCode = 0;
+  krb5_data codeString = {};
+  krb5_data resultString = {};
+};
+
+Reply makeReply(int result, int code, std::string text) {
+  Reply reply;
+  reply.result = result;
+  reply.errorCode = code;
+  reply.errorText = std::move(text);
+  return reply;
+}
+
+std::string codeText(krb5_error_code code) { return error_message(code); }
+
+// A Kerberos failure reported with the library's text for its code.
+Reply kerberosFailure(int result, krb5_error_code code) { return makeReply(result, code, codeText(code)); }
+
+// A failure that none of the caller's results describes: a value of the agent's own.
+Reply ownFailure(krb5_error_code code, const std::string& realm, const char* doing) {
+  if (code == kErrKdcUnreachable || code == kErrRealmUnknown) {
+    return makeReply(agentproto::kResultKdcUnreachable, code,
+                     "The Kerberos servers of realm " + realm + " could not be reached while " + doing + ": " +
+                         codeText(code));
+  }
+  return makeReply(agentproto::kResultKerberosError, code,
+                   std::string("Kerberos error while ") + doing + ": " + codeText(code) + " (" +
+                       std::to_string(code) + ")");
+}
+
+Reply contextFailure(const Context& context) {
+  return makeReply(agentproto::kResultKerberosError, context.initError(),
+                   "cannot initialise the Kerberos library: " + codeText(context.initError()));
+}
+
+// Options shared by every exchange: no prompts, no change on an expired password, short tickets.
+class InitOptions {
+ public:
+  explicit InitOptions(krb5_context context) : context_(context) {
+    code_ = krb5_get_init_creds_opt_alloc(context, &options_);
+    if (code_ != 0) return;
+    krb5_get_init_creds_opt_set_change_password_prompt(options_, 0);
+    krb5_get_init_creds_opt_set_forwardable(options_, 0);
+    krb5_get_init_creds_opt_set_proxiable(options_, 0);
+    krb5_get_init_creds_opt_set_tkt_life(options_, 300);
+  }
+  InitOptions(const InitOptions&) = delete;
+  InitOptions& operator=(const InitOptions&) = delete;
+  ~InitOptions() {
+    if (options_ != nullptr) krb5_get_init_creds_opt_free(context_, options_);
+  }
+  krb5_get_init_creds_opt* get() const { return options_; }
+  krb5_error_code error() const { return code_; }
+
+ private:
+  krb5_context context_;
+  krb5_get_init_creds_opt* options_ = nullptr;
+  krb5_error_code code_ = 0;
+};
+
+// An AS exchange, step-wise so that the KDC's KRB-ERROR can be read. creds (optional) receives
+// the ticket; ntstatus receives the NTSTATUS of the error's e-data when it carries one.
+krb5_error_code asExchange(krb5_context context, krb5_principal client, const Shredder& password,
+                           const char* service, krb5_creds* creds, std::optional<std::uint32_t>& ntstatus) {
+  InitOptions options(context);
+  if (options.error() != 0) return options.error();
+  krb5_init_creds_context exchange = nullptr;
+  krb5_error_code code = krb5_init_creds_init(context, client, nullptr, nullptr, 0, options.get(), &exchange);
+  if (code != 0) return code;
+  if (service != nullptr) code = krb5_init_creds_set_service(context, exchange, service);
+  if (code == 0) code = krb5_init_creds_set_password(context, exchange, password.c_str());
+  if (code == 0) code = krb5_init_creds_get(context, exchange);
+  if (code != 0) {
+    krb5_error* error = nullptr;
+    if (krb5_init_creds_get_error(context, exchange, &error) == 0 && error != nullptr) {
+      ntstatus = extendedErrorStatus(std::string_view(error->e_data.data, error->e_data.length));
+      krb5_free_error(context, error);
+    }
+  } else if (creds != nullptr) {
+    code = krb5_init_creds_get_creds(context, exchange, creds);
+  }
+  krb5_init_creds_free(context, exchange);
+  return code;
+}
+
+krb5_error_code refusingPrompter(krb5_context, void* data, const char*, const char*, int, krb5_prompt[]) {
+  *static_cast<bool*>(data) = true;
+  return KRB5_LIBOS_PWDINTR;
+}
+
+// Probes the principal: 0 exists, 17 unknown, otherwise a failure reply.
+Reply probePrincipal(krb5_context context, krb5_principal principal, const std::string& realm) {
+  InitOptions options(context);
+  if (options.error() != 0) return ownFailure(options.error(), realm, "probing the user");
+  bool prompted = false;
+  Credentials creds(context);
+  const krb5_error_code code = krb5_get_init_creds_password(context, creds.get(), principal, nullptr, refusingPrompter,
+                                                            &prompted, 0, nullptr, options.get());
+  if (prompted || code == 0 || code == kErrClientRevoked || code == kErrAccountExpired ||
+      code == kErrPasswordExpired) {
+    return makeReply(0, 0, std::string());
+  }
+  if (code == kErrPrincipalUnknown) return kerberosFailure(17, code);
+  return ownFailure(code, realm, "probing the user");
+}
+
+// Failure of the AS exchange for the password service on the change and set paths.
+Reply passwordServiceAuthFailure(krb5_error_code code, const std::string& realm) {
+  const int result = changeAuthResult(code);
+  if (result != 0) return kerberosFailure(result, code);
+  return ownFailure(code, realm, "authenticating to the password service");
+}
+
+// The reply for what the password server answered.
+Reply serverReply(const ServerAnswer& answer) {
+  const std::string text =
+      serverResultText(std::string_view(answer.resultString.data, answer.resultString.length));
+  const std::string fixed = kpasswdResultText(answer.resultCode);
+  switch (answer.resultCode) {
+    case kKpasswdSuccess: return makeReply(0, 0, std::string());
+    case kKpasswdSoftError: return makeReply(5, answer.resultCode, text.empty() ? fixed : text);
+    case kKpasswdAuthError: return makeReply(2, answer.resultCode, text.empty() ? fixed : text);
+    case kKpasswdAccessDenied: return makeReply(9, answer.resultCode, text.empty() ? fixed : text);
+    default:
+      return makeReply(agentproto::kResultPasswordServer, answer.resultCode,
+                       "The password server refused the request: " + fixed + (text.empty() ? "" : ": " + text));
+  }
+}
+
+std::string principalText(krb5_context context, krb5_principal principal) {
+  char* name = nullptr;
+  if (krb5_unparse_name(context, principal, &name) != 0) return std::string();
+  std::string text(name);
+  krb5_free_unparsed_name(context, name);
+  return text;
+}
+
+}  // namespace
+
+std::string KerberosClient::principalName(const std::string& user) const {
+  const auto at = user.rfind('@');
+  if (at == std::string::npos) return user + "@" + settings_.realm;
+  const std::string suffix = user.substr(at + 1);
+  std::string realm = suffix;
+  for (char& c : realm) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (lower(suffix) == lower(settings_.domain) || realm == settings_.realm) realm = settings_.realm;
+  return user.substr(0, at) + "@" + realm;
+}
+
+Reply KerberosClient::validate(const std::string& user, const Shredder& password) const {
+  Context context;
+  if (context.get() == nullptr) return contextFailure(context);
+  Principal client;
+  krb5_error_code code = client.parse(context.get(), principalName(user));
+  if (code != 0) return kerberosFailure(9, code);
+  std::optional<std::uint32_t> ntstatus;
+  code = asExchange(context.get(), client.get(), password, nullptr, nullptr, ntstatus);
+  const int result = validateResult(code, ntstatus);
+  if (result == 0) return makeReply(0, 0, std::string());
+  Reply reply = kerberosFailure(result, code);
+  if (ntstatus) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(*ntstatus));
+    reply.errorText += std::string(" (NTSTATUS 0x") + hex + ")";
+  }
+  return reply;
+}
+
+Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const {
+  Context context;
+  if (context.get() == nullptr) return contextFailure(context);
+  Principal client;
+  krb5_error_code code = client.parse(context.get(), principalName(user));
+  if (code != 0) return kerberosFailure(9, code);
+  Credentials creds(context.get());
+  std::optional<std::uint32_t> ntstatus;
+  code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
+  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
+  ServerAnswer answer(context.get());
+  code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
+                              &answer.codeString, &answer.resultString);
+  if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
+  return serverReply(answer);
+}
+
+Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, const std::string& admin,
+                          const Shredder& adminPassword) const {
+  Context context;
+  if (context.get() == nullptr) return contextFailure(context);
+  Principal administrator;
+  Principal target;
+  krb5_error_code code = administrator.parse(context.get(), principalName(admin));
+  if (code != 0) return kerberosFailure(9, code);
+  code = target.parse(context.get(), principalName(user));
+  if (code != 0) return kerberosFailure(17, code);
+  Credentials creds(context.get());
+  std::optional<std::uint32_t> ntstatus;
+  code = asExchange(context.get(), administrator.get(), adminPassword, kPasswordService, creds.get(), ntstatus);
+  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
+  // A missing target reads differently from each kind of server; the probe settles it.
+  Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
+  if (probed.result == 17) return probed;
+  ServerAnswer answer(context.get());
+  code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
+                           &answer.codeString, &answer.resultString);
+  if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
+  return serverReply(answer);
+}
+
+Reply KerberosClient::probe(const std::string& user) const {
+  Context context;
+  if (context.get() == nullptr) return contextFailure(context);
+  Principal principal;
+  const krb5_error_code code = principal.parse(context.get(), principalName(user));
+  if (code != 0) return kerberosFailure(17, code);
+  Reply reply = probePrincipal(context.get(), principal.get(), settings_.realm);
+  if (reply.result == 0) reply.principal = principalText(context.get(), principal.get());
+  return reply;
+}
+
+namespace {
+
+class Cache {
+ public:
+  explicit Cache(krb5_context context) : context_(context) {}
+  Cache(const Cache&) = delete;
+  Cache& operator=(const Cache&) = delete;
+  ~Cache() {
+    if (cache_ != nullptr) krb5_cc_close(context_, cache_);
+  }
+  // Opens the cache and reads its principal; false with a reply when it cannot be used.
+  bool open(const std::string& name, Reply& failure) {
+    krb5_error_code code = krb5_cc_resolve(context_, name.c_str(), &cache_);
+    krb5_principal principal = nullptr;
+    if (code == 0) code = krb5_cc_get_principal(context_, cache_, &principal);
+    if (code != 0) {
+      failure = makeReply(agentproto::kResultCredentialCache, code,
+                          "cannot use the credential cache " + name + ": " + codeText(code));
+      return false;
+    }
+    principal_ = principalText(context_, principal);
+    krb5_free_principal(context_, principal);
+    return true;
+  }
+  krb5_ccache get() const { return cache_; }
+  const std::string& principal() const { return principal_; }
+
+ private:
+  krb5_context context_;
+  krb5_ccache cache_ = nullptr;
+  std::string principal_;
+};
+
+}  // namespace
+
+Reply KerberosClient::checkCache(const std::string& cacheName) const {
+  Context context;
+  if (context.get() == nullptr) return contextFailure(context);
+  Cache cache(context.get());
+  Reply reply;
+  if (!cache.open(cacheName, reply)) return reply;
+  reply = makeReply(0, 0, std::string());
+  reply.principal = cache.principal();
+  return reply;
+}
+
+Reply KerberosClient::setWithCache(const std::string& user, const Shredder& newPassword,
+                                   const std::string& cacheName) const {
+  Context context;
+  if (context.get() == nullptr) return contextFailure(context);
+  Cache cache(context.get());
+  Reply failure;
+  if (!cache.open(cacheName, failure)) return failure;
+  Principal target;
+  krb5_error_code code = target.parse(context.get(), principalName(user));
+  if (code != 0) return kerberosFailure(17, code);
+  Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
+  if (probed.result == 17) return probed;
+  ServerAnswer answer(context.get());
+  code = krb5_set_password_using_ccache(context.get(), cache.get(), newPassword.c_str(), target.get(),
+                                        &answer.resultCode, &answer.codeString, &answer.resultString);
+  if (code != 0) return ownFailure(code, settings_.realm, "setting the password with the credential cache");
+  return serverReply(answer);
+}
+
+}  // namespace vesk::agentd

@@ -1,0 +1,50 @@
+// The agent's Kerberos operations, done with the MIT Kerberos library against the configured realm.
+//
+// Every exchange runs without a password prompter and with the library's change-on-expired path
+// switched off. Each operation answers with the reply the agent sends: a result value, and for
+// failures the Kerberos error code and a text. Operations may run on several threads at once;
+// each takes a library context of its own for its duration.
+#pragma once
+
+#include <string>
+
+#include "agent_protocol.h"
+#include "shredder.h"
+
+namespace vesk::agentd {
+
+struct RealmSettings {
+  std::string realm;   // the Kerberos realm of user names without "@"
+  std::string domain;  // a user's "@domain" suffix that names this realm
+};
+
+class KerberosClient {
+ public:
+  explicit KerberosClient(RealmSettings settings) : settings_(std::move(settings)) {}
+
+  // An AS exchange for the user with the password.
+  agentproto::Reply validate(const std::string& user, const Shredder& password) const;
+  // The user's own change: an AS exchange for the password service with the old password, then
+  // the change.
+  agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const;
+  // An administrator's set of the user's password, authenticated with the administrator's password.
+  agentproto::Reply set(const std::string& user, const Shredder& newPassword, const std::string& admin,
+                        const Shredder& adminPassword) const;
+  // Whether the realm has the user, found without spending a password attempt: 0 with the
+  // principal when it exists, 17 when the KDC does not know it, an agent value when it cannot tell.
+  agentproto::Reply probe(const std::string& user) const;
+  // Whether the credential cache can be used by the calling process: 0 with its principal.
+  agentproto::Reply checkCache(const std::string& cacheName) const;
+  // A set of the user's password with the credentials in the cache.
+  agentproto::Reply setWithCache(const std::string& user, const Shredder& newPassword,
+                                 const std::string& cacheName) const;
+
+  // The principal for a user name: "name" in the realm; "name@domain" in the realm when the
+  // suffix names the domain or the realm, else in the realm named by the upper-cased suffix.
+  std::string principalName(const std::string& user) const;
+
+ private:
+  RealmSettings settings_;
+};
+
+}  // namespace vesk::agentd

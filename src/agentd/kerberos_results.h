@@ -1,0 +1,64 @@
+// How the agent turns what the Kerberos library and the password server answer into result values
+// and texts. Pure functions: no Kerberos library calls, so that they can be tested on recorded data.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vesk::agentd {
+
+// Kerberos error codes in the numbering of the MIT error table.
+inline constexpr int kErrClientRevoked = -1765328366;
+inline constexpr int kErrTgtRevoked = -1765328364;
+inline constexpr int kErrPrincipalUnknown = -1765328378;
+inline constexpr int kErrPreauthFailed = -1765328360;
+inline constexpr int kErrBadIntegrity = -1765328353;
+inline constexpr int kErrAccountExpired = -1765328383;
+inline constexpr int kErrPasswordExpired = -1765328361;
+inline constexpr int kErrKdcUnreachable = -1765328228;
+inline constexpr int kErrRealmUnknown = -1765328230;
+
+// Result codes of the password-change protocol (RFC 3244).
+inline constexpr int kKpasswdSuccess = 0;
+inline constexpr int kKpasswdAuthError = 3;
+inline constexpr int kKpasswdSoftError = 4;
+inline constexpr int kKpasswdAccessDenied = 5;
+
+// NTSTATUS values that a domain controller sends in a KRB-ERROR's e-data.
+inline constexpr std::uint32_t kStatusWrongPassword = 0xC000006A;
+inline constexpr std::uint32_t kStatusWorkstationDenied = 0xC0000070;
+inline constexpr std::uint32_t kStatusPasswordExpired = 0xC0000071;
+inline constexpr std::uint32_t kStatusAccountDisabled = 0xC0000072;
+inline constexpr std::uint32_t kStatusAccountExpired = 0xC0000193;
+inline constexpr std::uint32_t kStatusMustChange = 0xC0000224;
+inline constexpr std::uint32_t kStatusLockedOut = 0xC0000234;
+
+// The result of a password validation that failed with code, refined by the NTSTATUS of the
+// KRB-ERROR when the KDC sent one. Unlisted codes give 9.
+int validateResult(int code, std::optional<std::uint32_t> ntstatus);
+
+// The result of a failed AS exchange for the password service on the change and set paths: 9 for
+// the codes the front end translates, 7 for an expired account, 0 when the failure is none of
+// these (the caller then reports it as a result of the agent's own).
+int changeAuthResult(int code);
+
+// The fixed text of a password-change protocol result code ("Access denied" for 5).
+std::string kpasswdResultText(int resultCode);
+
+// The server's result string as a readable text: the text itself when it is printable, a sentence
+// for an Active Directory policy block, or a short note when it is neither. Empty for an empty string.
+std::string serverResultText(std::string_view bytes);
+
+// The sentence for an Active Directory policy block (30 bytes: a zero u16, then the minimum
+// length, history length and property flags as u32 and the maximum and minimum age as u64 in
+// 100 ns units, all big-endian); nullopt when bytes is not such a block.
+std::optional<std::string> decodeDirectoryPolicy(std::string_view bytes);
+
+// The NTSTATUS of a KERB-EXT-ERROR in a KRB-ERROR's e-data: a METHOD-DATA or TYPED-DATA sequence
+// (or a single KERB-ERROR-DATA) whose entry of type 3 holds 12 bytes (status, reserved, flags,
+// little-endian). nullopt when the e-data carries none.
+std::optional<std::uint32_t> extendedErrorStatus(std::string_view edata);
+
+}  // namespace vesk::agentd

@@ -1,0 +1,79 @@
+// kestrovad: the directory agent daemon. Runs in the foreground until SIGTERM or SIGINT.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "agent_server.h"
+#include "bounded_call.h"
+#include "cache_helper.h"
+#include "logger.h"
+#include "props.h"
+
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void requestStop(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = write(stopPipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool installSignals(std::string& why) {
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    why = std::string("cannot create a pipe: ") + std::strerror(errno);
+    return false;
+  }
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = requestStop;
+  sigemptyset(&action.sa_mask);
+  struct sigaction ignore;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  if (sigaction(SIGTERM, &action, nullptr) != 0 || sigaction(SIGINT, &action, nullptr) != 0 ||
+      sigaction(SIGPIPE, &ignore, nullptr) != 0) {
+    why = std::string("cannot install signal handlers: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+int fail(const std::string& why) {
+  std::fprintf(stderr, "kestrovad: %s\n", why.c_str());
+  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(4, "cannot start: %s", why.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], vesk::agentd::kCacheHelperArgument) == 0) {
+    return vesk::agentd::cacheHelperMain(argc, argv);
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--foreground") != 0) {
+      std::fprintf(stderr, "usage: kestrovad [--foreground]\n"
+                           "Serves the directory agent's socket in the foreground; settings from "
+                           "KESTROVA_CONF or /etc/kestrova/kestrova.conf.\n");
+      return 2;
+    }
+  }
+  vesk::Props(false);
+  std::string why;
+  vesk::agentd::ServerSettings settings;
+  if (!vesk::agentd::ServerSettings::fromProps(settings, why)) return fail(why);
+  if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why);
+  vesk::agentd::AgentServer server(settings);
+  if (!server.listen(why)) return fail(why);
+  const bool clean = server.run(stopPipe[0]) && vesk::agentd::drainOutstandingWork(settings.kdcTimeout);
+  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
+  if (!clean) _exit(1);  // threads still inside the Kerberos library: leave without running destructors
+  return 0;
+}

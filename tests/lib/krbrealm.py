@@ -1,0 +1,508 @@
+#!/usr/bin/python3
+"""A throwaway MIT Kerberos realm, and the directory agent in front of it, for tests and the demo.
+
+Everything lives in one work directory; the daemons listen on 127.0.0.1 only, on free ports picked
+at start. Only processes started here are ever stopped, by their PID, and every wait is bounded.
+Needs Debian's krb5-kdc, krb5-admin-server and krb5-user, and root (kadmind and the KDC need it
+only for the database files; the tests run as root anyway).
+
+Library use:
+
+    from krbrealm import Realm, Agent
+    realm = Realm("/tmp/work")             # realm KESTROVA.TEST, domain kestrova.test
+    realm.start()                          # krb5kdc and kadmind, standard principals and policies
+    realm.add_principal("zoe", "Zoe-Passw0rd1", policy="strict")
+    realm.kadmin("modprinc -allow_tix zoe")
+    realm.check_password("zoe", "Zoe-Passw0rd1")   # True when the KDC accepts it (kinit)
+    env = realm.env()                      # KRB5_CONFIG, KRB5_KDC_PROFILE, KRB5RCACHEDIR
+    agent = Agent(realm, "/tmp/work/run/daemon", "/tmp/work/kestrova.conf",
+                  binary="build/src/agentd/kestrovad", extra_settings={"log.level": "0"})
+    agent.start()                          # writes the settings file, starts kestrovad, waits for it
+    ...                                    # run programs with env plus KESTROVA_CONF=agent.settings_path
+    agent.stop(); realm.stop()
+
+Realm(workdir, realm="KESTROVA.TEST", domain="kestrova.test")
+    start(populate=True)  create the database, start both daemons, wait until they answer; with
+                          populate, create the standard policies and principals below
+    stop()                stop the daemons this object started (SIGTERM, then SIGKILL)
+    stop_kdc() / start_kdc()  take only the KDC away and bring it back (same port)
+    kadmin(command)       run one kadmin.local command; returns its output, raises on failure
+    add_principal(name, password, policy=None, options=())  addprinc with "-pw"; options are
+                          kadmin flags such as "+requires_preauth" or "-expire", "yesterday" pairs
+    check_password(name, password) -> bool   an independent check with kinit
+    kinit(name, password, ccache)            a credential cache for name (file path)
+    env()                 the environment for programs that use the realm
+    ports                 {"kdc": n, "kadmind": n, "kpasswd": n}
+    krb5_conf, kdc_conf   paths of the written configuration files
+
+Standard principals (every one requires preauthentication, as in Active Directory; passwords are
+the constants below; principals given as "name" live in the realm):
+    alice       ALICE_PASSWORD, policy "standard"     an ordinary user; change tests make their own
+    helpdesk    HELPDESK_PASSWORD                     may set any password but */admin ones (kadm5.acl)
+    norights    NORIGHTS_PASSWORD                     authenticates, may set nothing
+    disabled    DISABLED_PASSWORD, -allow_tix         the KDC answers "revoked"
+    expired     EXPIRED_PASSWORD, account expired     the KDC answers "client's entry has expired"
+    pwexpired   PWEXPIRED_PASSWORD, password expired  the KDC answers "password has expired"
+    root/admin  ADMIN_PASSWORD                        full rights; helpdesk may not touch it
+kadmin/changepw carries +allow_tgs_req, so that a set with a credential cache works as in AD.
+Standard policies: "standard" (minlength 8, history 3), "minlife" (minlength 8, history 3,
+minlife 1 day; attach it after a first change to test "changed too recently").
+
+Agent(realm, socket_path, settings_path, extra_settings={}, binary=None, log_path=None)
+    Writes the settings file (domain, realm, agent.socket, the agent's time limits, log.file,
+    log.level) and starts kestrovad (binary, else $KESTROVAD, else "kestrovad" on PATH) in the
+    foreground with realm.env() and KESTROVA_CONF; the socket's directory is made root-owned, 0755.
+    start(), stop(), pid, log_path, settings_path, socket_path, env() (realm env plus KESTROVA_CONF).
+
+Command line (for the demo and for CTest fixtures):
+    krbrealm.py up DIR [--agent PATH_TO_KESTROVAD]   start realm (and agent) detached; prints the
+                                                     environment as shell assignments; state in DIR
+    krbrealm.py down DIR                             stop what "up" started (by the PIDs it saved)
+    krbrealm.py env DIR                              print the environment again
+"""
+
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+REALM = "KESTROVA.TEST"
+DOMAIN = "kestrova.test"
+
+ALICE_PASSWORD = "Alice-Passw0rd"
+HELPDESK_PASSWORD = "Helpdesk-Passw0rd"
+NORIGHTS_PASSWORD = "NoRights-Passw0rd"
+DISABLED_PASSWORD = "Disabled-Passw0rd"
+EXPIRED_PASSWORD = "Expired-Passw0rd"
+PWEXPIRED_PASSWORD = "PwExpired-Passw0rd"
+ADMIN_PASSWORD = "Admin-Passw0rd"
+MASTER_PASSWORD = "Master-Passw0rd"
+
+STANDARD_PRINCIPALS = [
+    # name, password, policy, options
+    ("alice", ALICE_PASSWORD, "standard", ()),
+    ("helpdesk", HELPDESK_PASSWORD, None, ()),
+    ("norights", NORIGHTS_PASSWORD, None, ()),
+    ("disabled", DISABLED_PASSWORD, None, ("-allow_tix",)),
+    ("expired", EXPIRED_PASSWORD, None, ("-expire", "2001-01-01")),
+    ("pwexpired", PWEXPIRED_PASSWORD, None, ("-pwexpire", "2001-01-01")),
+    ("root/admin", ADMIN_PASSWORD, None, ()),
+]
+
+START_TIMEOUT = 10.0
+STOP_TIMEOUT = 5.0
+COMMAND_TIMEOUT = 30.0
+
+
+class RealmError(Exception):
+    pass
+
+
+def _free_port():
+    """A port free on 127.0.0.1 for both TCP and UDP."""
+    for _ in range(50):
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as tcp:
+            tcp.bind(("127.0.0.1", 0))
+            port = tcp.getsockname()[1]
+            try:
+                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
+                    udp.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise RealmError("no free port on 127.0.0.1")
+
+
+def _wait_for_tcp(port, deadline, process=None):
+    while time.monotonic() < deadline:
+        if process is not None and process.poll() is not None:
+            raise RealmError("a daemon ended at start (status %s)" % process.returncode)
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RealmError("nothing listens on 127.0.0.1:%d" % port)
+
+
+def _stop_pid(pid, expected_name=None, timeout=STOP_TIMEOUT):
+    """Stop one process we started: SIGTERM, then SIGKILL; bounded. Skips a reused PID."""
+    if pid is None or pid <= 0:
+        return
+    if expected_name is not None:
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                if expected_name.encode() not in f.read():
+                    return
+        except OSError:
+            return
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            done, _ = os.waitpid(pid, os.WNOHANG)
+            if done == pid:
+                return
+        except ChildProcessError:
+            # Not our child (started by an earlier "up"): poll for its end.
+            if not os.path.exists("/proc/%d" % pid):
+                return
+        time.sleep(0.02)
+    try:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+    except (ProcessLookupError, ChildProcessError):
+        pass
+
+
+class Realm:
+    def __init__(self, workdir, realm=REALM, domain=DOMAIN):
+        self.workdir = os.path.abspath(workdir)
+        self.realm = realm
+        self.domain = domain
+        self.krb5_conf = os.path.join(self.workdir, "krb5.conf")
+        self.kdc_conf = os.path.join(self.workdir, "kdc.conf")
+        self.ports = {}
+        self.kdc_pid = None
+        self.kadmind_pid = None
+        self._kdc = None
+        self._kadmind = None
+        self.detach = False
+
+    # Configuration -------------------------------------------------------------------------
+    def env(self):
+        env = dict(os.environ)
+        env.update({
+            "KRB5_CONFIG": self.krb5_conf,
+            "KRB5_KDC_PROFILE": self.kdc_conf,
+            "KRB5RCACHEDIR": os.path.join(self.workdir, "rcache"),
+            "KRB5CCNAME": "FILE:" + os.path.join(self.workdir, "ccache-default"),
+        })
+        env.pop("KRB5_TRACE", None)
+        return env
+
+    def _write_config(self):
+        w = self.workdir
+        p = self.ports
+        with open(self.kdc_conf, "w") as f:
+            f.write(f"""[kdcdefaults]
+ kdc_listen = 127.0.0.1:{p['kdc']}
+ kdc_tcp_listen = 127.0.0.1:{p['kdc']}
+
+[realms]
+ {self.realm} = {{
+  database_name = {w}/db/principal
+  acl_file = {w}/kadm5.acl
+  key_stash_file = {w}/db/stash
+  kdc_listen = 127.0.0.1:{p['kdc']}
+  kdc_tcp_listen = 127.0.0.1:{p['kdc']}
+  kadmind_listen = 127.0.0.1:{p['kadmind']}
+  kpasswd_listen = 127.0.0.1:{p['kpasswd']}
+  max_life = 10h
+  max_renewable_life = 7d
+  master_key_type = aes256-cts-hmac-sha1-96
+  supported_enctypes = aes256-cts-hmac-sha1-96:normal
+  default_principal_flags = +preauth
+ }}
+
+[logging]
+ kdc = FILE:{w}/kdc.log
+ admin_server = FILE:{w}/kadmind.log
+""")
+        with open(self.krb5_conf, "w") as f:
+            f.write(f"""[libdefaults]
+ default_realm = {self.realm}
+ dns_lookup_kdc = false
+ dns_lookup_realm = false
+ rdns = false
+ ignore_acceptor_hostname = true
+ noaddresses = true
+ permitted_enctypes = aes256-cts-hmac-sha1-96
+
+[realms]
+ {self.realm} = {{
+  kdc = 127.0.0.1:{p['kdc']}
+  admin_server = 127.0.0.1:{p['kadmind']}
+  kpasswd_server = 127.0.0.1:{p['kpasswd']}
+ }}
+
+[domain_realm]
+ .{self.domain} = {self.realm}
+ {self.domain} = {self.realm}
+""")
+        with open(os.path.join(w, "kadm5.acl"), "w") as f:
+            f.write(f"helpdesk@{self.realm} C */admin@{self.realm}\n")
+            f.write(f"helpdesk@{self.realm} c *@{self.realm}\n")
+            f.write(f"*/admin@{self.realm} *\n")
+        # Programs running as other users (the agent's credential-cache helper) read these.
+        for path in (self.krb5_conf, self.kdc_conf):
+            os.chmod(path, 0o644)
+        os.chmod(w, 0o755)
+
+    def _run(self, argv, input_text=None):
+        result = subprocess.run(argv, env=self.env(), input=input_text, capture_output=True, text=True,
+                                timeout=COMMAND_TIMEOUT)
+        if result.returncode != 0:
+            raise RealmError("%s failed (%d): %s%s" % (" ".join(argv), result.returncode, result.stdout,
+                                                       result.stderr))
+        return result.stdout
+
+    # Life cycle ----------------------------------------------------------------------------
+    def start(self, populate=True):
+        os.makedirs(os.path.join(self.workdir, "db"), exist_ok=True)
+        os.makedirs(os.path.join(self.workdir, "rcache"), exist_ok=True)
+        self.ports = {"kdc": _free_port(), "kadmind": _free_port(), "kpasswd": _free_port()}
+        self._write_config()
+        self._run(["kdb5_util", "create", "-s", "-r", self.realm, "-P", MASTER_PASSWORD])
+        self.start_kdc()
+        self._kadmind = self._spawn(["kadmind", "-nofork", "-r", self.realm, "-P",
+                                     os.path.join(self.workdir, "kadmind.pid")], "kadmind.out")
+        self.kadmind_pid = self._kadmind.pid
+        deadline = time.monotonic() + START_TIMEOUT
+        _wait_for_tcp(self.ports["kpasswd"], deadline, self._kadmind)
+        self.kadmin("modprinc +allow_tgs_req kadmin/changepw")
+        if populate:
+            self.populate()
+
+    def _spawn(self, argv, output_name):
+        out = open(os.path.join(self.workdir, output_name), "ab")
+        try:
+            return subprocess.Popen(argv, env=self.env(), stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, start_new_session=self.detach)
+        finally:
+            out.close()
+
+    def start_kdc(self):
+        self._kdc = self._spawn(["krb5kdc", "-n", "-r", self.realm, "-P", os.path.join(self.workdir, "kdc.pid")],
+                                "kdc.out")
+        self.kdc_pid = self._kdc.pid
+        _wait_for_tcp(self.ports["kdc"], time.monotonic() + START_TIMEOUT, self._kdc)
+
+    def stop_kdc(self):
+        _stop_pid(self.kdc_pid, "krb5kdc")
+        self.kdc_pid = None
+        self._kdc = None
+
+    def stop(self):
+        _stop_pid(self.kadmind_pid, "kadmind")
+        self.kadmind_pid = None
+        self._kadmind = None
+        self.stop_kdc()
+
+    def populate(self):
+        self.kadmin("addpol -minlength 8 -history 3 standard")
+        self.kadmin('addpol -minlength 8 -history 3 -minlife "1 day" minlife')
+        for name, password, policy, options in STANDARD_PRINCIPALS:
+            self.add_principal(name, password, policy=policy, options=options)
+
+    # Administration ------------------------------------------------------------------------
+    def kadmin(self, command):
+        """Runs one kadmin.local command; raises RealmError when kadmin.local complains."""
+        result = subprocess.run(["kadmin.local", "-r", self.realm, "-q", command], env=self.env(),
+                                capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
+        complaints = [line for line in result.stderr.splitlines()
+                      if line.strip() and not line.startswith("Authenticating as principal")]
+        if result.returncode != 0 or complaints:
+            raise RealmError("kadmin.local -q %r: %s" % (command, "\n".join(complaints) or result.returncode))
+        return result.stdout
+
+    def add_principal(self, name, password, policy=None, options=()):
+        words = ["addprinc", "+requires_preauth"]
+        if policy:
+            words += ["-policy", policy]
+        else:
+            words += ["-clearpolicy"]
+        words += list(options)
+        words += ["-pw", password, name]
+        return self.kadmin(" ".join(_quote(w) for w in words))
+
+    def kinit(self, name, password, ccache):
+        self._run(["kinit", "-c", ccache, name], input_text=password + "\n")
+
+    def check_password(self, name, password):
+        ccache = os.path.join(self.workdir, "check-%d-%d" % (os.getpid(), time.monotonic_ns()))
+        try:
+            result = subprocess.run(["kinit", "-c", ccache, name], env=self.env(), input=password + "\n",
+                                    capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
+            return result.returncode == 0
+        finally:
+            if os.path.exists(ccache):
+                os.unlink(ccache)
+
+
+def _quote(word):
+    if word and all(c.isalnum() or c in "-_/@.+:" for c in word):
+        return word
+    # kadmin's own command-line splitting knows double quotes only.
+    if '"' in word:
+        raise RealmError("cannot quote %r for kadmin" % word)
+    return '"' + word + '"'
+
+
+class Agent:
+    def __init__(self, realm, socket_path, settings_path, extra_settings=None, binary=None, log_path=None):
+        self.realm = realm
+        self.socket_path = os.path.abspath(socket_path)
+        self.settings_path = os.path.abspath(settings_path)
+        self.extra_settings = dict(extra_settings or {})
+        self.binary = binary or os.environ.get("KESTROVAD", "kestrovad")
+        self.log_path = log_path or os.path.join(os.path.dirname(self.settings_path), "kestrovad.log")
+        self.pid = None
+        self._process = None
+        self.detach = False
+
+    def settings(self):
+        values = {
+            "domain": self.realm.domain,
+            "realm": self.realm.realm,
+            "agent.socket": self.socket_path,
+            "agent.connect.timeout.ms": "2000",
+            "agent.reply.timeout.ms": "20000",
+            "agent.kdc.timeout.ms": "10000",
+            "agent.probe.timeout.ms": "2000",
+            "log.file": self.log_path,
+            "log.level": "1",
+        }
+        values.update(self.extra_settings)
+        return values
+
+    def write_settings(self):
+        with open(self.settings_path, "w") as f:
+            for key, value in self.settings().items():
+                f.write("%s: %s\n" % (key, value))
+        os.chmod(self.settings_path, 0o644)
+
+    def env(self):
+        env = self.realm.env()
+        env["KESTROVA_CONF"] = self.settings_path
+        return env
+
+    def start(self):
+        directory = os.path.dirname(self.socket_path)
+        os.makedirs(directory, mode=0o755, exist_ok=True)
+        os.chmod(directory, 0o755)
+        self.write_settings()
+        out = open(self.log_path + ".out", "ab")
+        try:
+            self._process = subprocess.Popen([self.binary, "--foreground"], env=self.env(),
+                                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                             start_new_session=self.detach)
+        finally:
+            out.close()
+        self.pid = self._process.pid
+        deadline = time.monotonic() + START_TIMEOUT
+        while time.monotonic() < deadline:
+            if self._process.poll() is not None:
+                raise RealmError("kestrovad ended at start (status %s); see %s.out" % (self._process.returncode,
+                                                                                      self.log_path))
+            try:
+                with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+                    s.settimeout(0.5)
+                    s.connect(self.socket_path)
+                    return
+            except OSError:
+                time.sleep(0.02)
+        self.stop()
+        raise RealmError("kestrovad did not listen on %s in time" % self.socket_path)
+
+    def stop(self):
+        _stop_pid(self.pid, "kestrovad")
+        self.pid = None
+        self._process = None
+
+
+# Command line -------------------------------------------------------------------------------
+def _state_path(directory):
+    return os.path.join(os.path.abspath(directory), "state.json")
+
+
+def _print_env(state):
+    for key in ("KRB5_CONFIG", "KRB5_KDC_PROFILE", "KRB5RCACHEDIR", "KESTROVA_CONF"):
+        if state.get(key):
+            print("%s=%s" % (key, state[key]))
+    for key in ("REALM", "DOMAIN", "AGENT_SOCKET", "AGENT_PID", "AGENT_LOG", "KDC_PORT", "KPASSWD_PORT"):
+        if state.get(key) is not None:
+            print("# %s=%s" % (key, state[key]))
+
+
+def _down(directory):
+    path = _state_path(directory)
+    if not os.path.exists(path):
+        return
+    with open(path) as f:
+        state = json.load(f)
+    _stop_pid(state.get("AGENT_PID"), "kestrovad")
+    _stop_pid(state.get("KADMIND_PID"), "kadmind")
+    _stop_pid(state.get("KDC_PID"), "krb5kdc")
+    os.unlink(path)
+
+
+def _up(directory, agent_binary):
+    _down(directory)
+    directory = os.path.abspath(directory)
+    if os.path.isdir(os.path.join(directory, "realm")):
+        subprocess.run(["rm", "-rf", "--one-file-system", os.path.join(directory, "realm")], check=True,
+                       timeout=COMMAND_TIMEOUT)
+    os.makedirs(directory, exist_ok=True)
+    os.chmod(directory, 0o755)
+    realm = Realm(os.path.join(directory, "realm"))
+    realm.detach = True
+    state = {}
+    try:
+        realm.start()
+        env = realm.env()
+        state.update({"KRB5_CONFIG": env["KRB5_CONFIG"], "KRB5_KDC_PROFILE": env["KRB5_KDC_PROFILE"],
+                      "KRB5RCACHEDIR": env["KRB5RCACHEDIR"], "REALM": realm.realm, "DOMAIN": realm.domain,
+                      "KDC_PORT": realm.ports["kdc"], "KPASSWD_PORT": realm.ports["kpasswd"],
+                      "KDC_PID": realm.kdc_pid, "KADMIND_PID": realm.kadmind_pid})
+        if agent_binary:
+            agent = Agent(realm, os.path.join(directory, "run", "daemon"), os.path.join(directory, "kestrova.conf"),
+                          binary=agent_binary)
+            agent.detach = True
+            agent.start()
+            state.update({"KESTROVA_CONF": agent.settings_path, "AGENT_SOCKET": agent.socket_path,
+                          "AGENT_PID": agent.pid, "AGENT_LOG": agent.log_path})
+    finally:
+        # Saved even on failure, so that "down" stops whatever did start.
+        state.setdefault("KDC_PID", realm.kdc_pid)
+        state.setdefault("KADMIND_PID", realm.kadmind_pid)
+        with open(_state_path(directory), "w") as f:
+            json.dump(state, f, indent=1)
+    _print_env(state)
+
+
+def main(argv):
+    import argparse
+    parser = argparse.ArgumentParser(description="A throwaway Kerberos realm and directory agent.")
+    sub = parser.add_subparsers(dest="command", required=True)
+    up = sub.add_parser("up")
+    up.add_argument("dir")
+    up.add_argument("--agent", help="path of kestrovad; without it only the realm starts")
+    down = sub.add_parser("down")
+    down.add_argument("dir")
+    env = sub.add_parser("env")
+    env.add_argument("dir")
+    args = parser.parse_args(argv)
+    if args.command == "up":
+        try:
+            _up(args.dir, args.agent)
+        except (RealmError, OSError, subprocess.SubprocessError) as error:
+            print("krbrealm: %s" % error, file=sys.stderr)
+            _down(args.dir)
+            return 1
+    elif args.command == "down":
+        _down(args.dir)
+    else:
+        with open(_state_path(args.dir)) as f:
+            _print_env(json.load(f))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
