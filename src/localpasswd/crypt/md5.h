@@ -4,8 +4,8 @@
 // the state words are written to the digest little-endian, on any host. Md5HostOrder reads the
 // block words and writes the digest words in the host's own byte order; everything else,
 // padding and the little-endian bit count included, is the same byte stream. On a
-// little-endian host both give the RFC digests; on a big-endian host Md5HostOrder gives the
-// values that hashes made by host-order implementations there carry.
+// little-endian host both give the RFC digests; on a big-endian host Md5HostOrder gives other
+// values, which MD5-crypt hashes made there by host-order code carry.
 #pragma once
 
 #include <bit>

@@ -147,7 +147,9 @@ NewHash hashNewPassword(const char* password, HashScheme scheme) {
     case HashScheme::kSegmentedDes: {
       HashText text = segmentedDesCrypt(password, makeDesSalt());
       if (!text) {
-        return noHash(failure("the system's crypt cannot hash the password", errno));
+        return noHash(errno == ENOMEM
+                          ? std::string("cannot obtain memory for the hash")
+                          : failure("the system's crypt cannot hash the password", errno));
       }
       return newHash(std::move(text));
     }
