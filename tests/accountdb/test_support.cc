@@ -1,0 +1,193 @@
+#include "test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "logger.h"
+#include "system_lock.h"
+
+namespace vesk::test {
+
+TempDir::TempDir() {
+  char name[] = "/tmp/kestrova-accountdb-XXXXXX";
+  if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = name;
+}
+
+TempDir::~TempDir() {
+  nftw(
+      path_.c_str(),
+      [](const char* name, const struct stat*, int, struct FTW*) {
+        ::remove(name);
+        return 0;
+      }, 16,
+      FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
+std::vector<std::string> TempDir::list() const {
+  std::vector<std::string> names;
+  DIR* dir = opendir(path_.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content, mode_t mode) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+  }
+  if (chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot chmod " + path);
+}
+
+bool exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+namespace {
+
+const std::string kPrefix = "cli.passwddb ";
+
+}  // namespace
+
+LogCapture::LogCapture() {
+  auto logger = Logger::GetLogger("cli.passwddb");
+  logger->setLevel(5);  // nothing to syslog or a file
+  logger->setMemoryLevel(0);
+  auto markLogger = Logger::GetLogger("test.mark");
+  markLogger->setLevel(5);
+  markLogger->setMemoryLevel(0);
+  clear();
+}
+
+LogCapture::~LogCapture() = default;
+
+void LogCapture::clear() {
+  static unsigned serial = 0;
+  marker_ = "mark " + std::to_string(getpid()) + " " + std::to_string(++serial);
+  Logger::GetLogger("test.mark")->log(0, "%s", marker_.c_str());
+}
+
+std::vector<std::string> LogCapture::records() const {
+  const std::vector<std::string> all = Logger::recentRecords();
+  std::vector<std::string> mine;
+  const std::string markRecord = "test.mark 0: " + marker_;
+  auto start = std::find(all.rbegin(), all.rend(), markRecord).base();  // just after the last marker
+  for (auto it = start; it != all.end(); ++it) {
+    if (it->compare(0, kPrefix.size(), kPrefix) == 0) mine.push_back(it->substr(kPrefix.size()));
+  }
+  return mine;
+}
+
+bool LogCapture::has(const std::string& levelAndMessage) const {
+  const auto mine = records();
+  return std::find(mine.begin(), mine.end(), levelAndMessage) != mine.end();
+}
+
+int FakeSystemLock::lockCalls = 0;
+int FakeSystemLock::unlockCalls = 0;
+bool FakeSystemLock::failLock = false;
+
+namespace {
+
+SystemLockCalls savedCalls;
+
+int fakeLock() {
+  ++FakeSystemLock::lockCalls;
+  return FakeSystemLock::failLock ? -1 : 0;
+}
+
+int fakeUnlock() {
+  ++FakeSystemLock::unlockCalls;
+  return 0;
+}
+
+}  // namespace
+
+FakeSystemLock::FakeSystemLock() {
+  lockCalls = 0;
+  unlockCalls = 0;
+  failLock = false;
+  savedCalls = setSystemLockCalls({&fakeLock, &fakeUnlock});
+}
+
+FakeSystemLock::~FakeSystemLock() { setSystemLockCalls(savedCalls); }
+
+int runInChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) _exit(body());
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+pid_t startSleeper() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int i = 0; i < 600; ++i) sleep(1);  // bounded: ten minutes at most
+    _exit(0);
+  }
+  return pid;
+}
+
+void killChild(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+pid_t deadPid() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+bool enterPrivateMountNamespace() {
+  if (geteuid() != 0) return false;
+  if (unshare(CLONE_NEWNS) != 0) return false;
+  return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+bool mountTmpfs(const std::string& target, const std::string& size) {
+  const std::string options = "size=" + size + ",mode=0755";
+  return mount("tmpfs", target.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+bool bindMount(const std::string& source, const std::string& target, bool readOnly) {
+  if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+  if (!readOnly) return true;
+  return mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+bool unmount(const std::string& target) { return umount2(target.c_str(), MNT_DETACH) == 0; }
+
+}  // namespace vesk::test

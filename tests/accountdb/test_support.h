@@ -1,0 +1,74 @@
+// Helpers of the account file database tests: temporary directories, file contents, captured log
+// records, a fake system lock, child processes and private mount namespaces.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vesk::test {
+
+// A fresh directory under /tmp, removed with everything in it at destruction.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the entries in the directory, sorted.
+  std::vector<std::string> list() const;
+
+ private:
+  std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
+bool exists(const std::string& path);
+
+// The records of "cli.passwddb" kept in memory from construction on, as "LEVEL: message".
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  // Records since construction or the last clear().
+  std::vector<std::string> records() const;
+  // True when some record since then equals "LEVEL: message".
+  bool has(const std::string& levelAndMessage) const;
+  void clear();
+
+ private:
+  std::string marker_;
+};
+
+// Replaces lckpwdf and ulckpwdf by counters for the lifetime of the object.
+class FakeSystemLock {
+ public:
+  FakeSystemLock();
+  ~FakeSystemLock();
+  static int lockCalls;
+  static int unlockCalls;
+  static bool failLock;
+};
+
+// Runs body in a forked child and returns its exit status (body's result), or 128 + signal.
+int runInChild(const std::function<int()>& body);
+// A child that sleeps until killed; killChild ends and reaps it.
+pid_t startSleeper();
+void killChild(pid_t pid);
+// A process id that no process has: a child that has already been reaped.
+pid_t deadPid();
+
+// Moves the calling process into a mount namespace of its own, with private propagation. False
+// when that is not permitted (not root).
+bool enterPrivateMountNamespace();
+// mount(2) and umount2 with errors reported as false.
+bool mountTmpfs(const std::string& target, const std::string& size);
+bool bindMount(const std::string& source, const std::string& target, bool readOnly = false);
+bool unmount(const std::string& target);
+
+}  // namespace vesk::test
