@@ -108,49 +108,43 @@ AgentServer::AgentServer(ServerSettings settings)
 AgentServer::~AgentServer() { removeSocket(); }
 
 bool AgentServer::listen(std::string& why) {
+  const std::string& path = settings_.socketPath;
+  // The socket is made under a temporary name and renamed into place once it listens, so that a
+  // client never finds a socket that refuses it.
+  const std::string fresh = path + ".new-" + std::to_string(getpid());
   struct sockaddr_un address;
   std::memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
-  const std::string& path = settings_.socketPath;
-  if (path.empty() || path.size() >= sizeof address.sun_path) {
+  if (path.empty() || fresh.size() >= sizeof address.sun_path) {
     why = "socket path too long: " + path;
     return false;
   }
-  std::memcpy(address.sun_path, path.data(), path.size());
+  std::memcpy(address.sun_path, fresh.data(), fresh.size());
   if (!prepareDirectory(parentDirectory(path), why)) return false;
   struct stat info;
-  if (lstat(path.c_str(), &info) == 0) {
-    if (!S_ISSOCK(info.st_mode)) {
-      why = path + " exists and is not a socket";
-      return false;
-    }
-    if (unlink(path.c_str()) != 0) {
-      why = "cannot remove the old socket " + path + ": " + std::strerror(errno);
-      return false;
-    }
+  if (lstat(path.c_str(), &info) == 0 && !S_ISSOCK(info.st_mode)) {
+    why = path + " exists and is not a socket";
+    return false;
   }
+  unlink(fresh.c_str());
   UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) {
     why = std::string("cannot create a socket: ") + std::strerror(errno);
     return false;
   }
   if (bind(fd.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
-    why = "cannot bind " + path + ": " + std::strerror(errno);
+    why = "cannot bind " + fresh + ": " + std::strerror(errno);
     return false;
   }
   // Any local user may ask; the agent learns who asks from the connection.
-  if (chmod(path.c_str(), 0666) != 0 || lstat(path.c_str(), &info) != 0) {
-    why = "cannot set the mode of " + path + ": " + std::strerror(errno);
-    unlink(path.c_str());
+  if (chmod(fresh.c_str(), 0666) != 0 || ::listen(fd.get(), 128) != 0 || lstat(fresh.c_str(), &info) != 0 ||
+      rename(fresh.c_str(), path.c_str()) != 0) {
+    why = "cannot set up the socket " + path + ": " + std::strerror(errno);
+    unlink(fresh.c_str());
     return false;
   }
   socketDevice_ = info.st_dev;
   socketInode_ = info.st_ino;
-  if (::listen(fd.get(), 128) != 0) {
-    why = "cannot listen on " + path + ": " + std::strerror(errno);
-    unlink(path.c_str());
-    return false;
-  }
   listener_ = std::move(fd);
   if (logger_) {
     logger_->log(2, "listening on %s for realm %s (Kerberos time limit %lld ms, probe %lld ms)", path.c_str(),

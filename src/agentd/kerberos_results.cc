@@ -168,11 +168,11 @@ std::optional<std::string> decodeDirectoryPolicy(std::string_view bytes) {
 }
 
 std::string serverResultText(std::string_view bytes) {
+  if (auto policy = decodeDirectoryPolicy(bytes)) return *policy;
   while (!bytes.empty() && (bytes.back() == '\0' || bytes.back() == '\n' || bytes.back() == '\r')) {
     bytes.remove_suffix(1);
   }
   if (bytes.empty()) return std::string();
-  if (auto policy = decodeDirectoryPolicy(bytes)) return *policy;
   // Servers send texts of several lines: join them with blanks.
   std::string text;
   for (char c : bytes) {

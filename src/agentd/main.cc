@@ -72,8 +72,14 @@ int main(int argc, char** argv) {
   if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why);
   vesk::agentd::AgentServer server(settings);
   if (!server.listen(why)) return fail(why);
-  const bool clean = server.run(stopPipe[0]) && vesk::agentd::drainOutstandingWork(settings.kdcTimeout);
-  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
-  if (!clean) _exit(1);  // threads still inside the Kerberos library: leave without running destructors
-  return 0;
+  const bool served = server.run(stopPipe[0]);
+  auto logger = vesk::Logger::GetLogger("agentd");
+  if (!vesk::agentd::drainOutstandingWork(std::chrono::seconds(1))) {
+    // Exchanges abandoned after their time limit are still waiting inside the Kerberos library;
+    // they hold nothing that needs cleaning up. Leave without running destructors under them.
+    if (logger) logger->log(2, "stopped, abandoning %zu unanswered Kerberos exchanges", vesk::agentd::outstandingWork());
+    _exit(served ? 0 : 1);
+  }
+  if (logger) logger->log(2, "stopped");
+  return served ? 0 : 1;
 }

@@ -150,8 +150,9 @@ def _stop_pid(pid, expected_name=None, timeout=STOP_TIMEOUT):
             if done == pid:
                 return
         except ChildProcessError:
-            # Not our child (started by an earlier "up"): poll for its end.
-            if not os.path.exists("/proc/%d" % pid):
+            # Not our child (started by an earlier "up"): poll for its end. Its new parent may
+            # leave it a zombie for a while; a zombie has ended.
+            if _ended(pid):
                 return
         time.sleep(0.02)
     try:
@@ -159,6 +160,14 @@ def _stop_pid(pid, expected_name=None, timeout=STOP_TIMEOUT):
         os.waitpid(pid, 0)
     except (ProcessLookupError, ChildProcessError):
         pass
+
+
+def _ended(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except (OSError, IndexError):
+        return True
 
 
 class Realm:
