@@ -68,6 +68,7 @@ class Sandbox:
         self.write_settings({})
 
     def close(self):
+        subprocess.run(["umount", "-l", "/var/lib/extrausers"], check=False, stderr=subprocess.DEVNULL)
         subprocess.run(["umount", "-l", "/etc"], check=False)
         shutil.rmtree(self.root, ignore_errors=True)
 
@@ -123,17 +124,55 @@ class Sandbox:
             subprocess.run(["chpasswd"], input=("%s:%s\n" % (name, password)).encode(), check=True)
         return pwd.getpwnam(name)
 
+    def set_hash(self, name, hash_text):
+        subprocess.run(["usermod", "-p", hash_text, name], check=True)
+
+    def shadow_line(self, name):
+        return _line_of("/etc/shadow", name)
+
+    def passwd_line(self, name):
+        return _line_of("/etc/passwd", name)
+
+    def remove_shadow_entry(self, name):
+        with open("/etc/shadow") as f:
+            lines = [line for line in f if not line.startswith(name + ":")]
+        with open("/etc/shadow", "w") as f:
+            f.writelines(lines)
+
+    def use_extra_users(self, passwd_lines, shadow_lines):
+        """Adds a second name service (files under /var/lib/extrausers, private to this namespace)
+        holding accounts that /etc/passwd and /etc/shadow do not have."""
+        extra = os.path.join(self.root, "extrausers")
+        os.mkdir(extra, 0o755)
+        for name, lines in (("passwd", passwd_lines), ("shadow", shadow_lines), ("group", [])):
+            with open(os.path.join(extra, name), "w") as f:
+                f.writelines(line + "\n" for line in lines)
+        subprocess.run(["mount", "--bind", extra, "/var/lib/extrausers"], check=True)
+        with open("/etc/nsswitch.conf") as f:
+            text = f.read()
+        out = []
+        for line in text.splitlines():
+            if line.startswith("passwd:") or line.startswith("shadow:"):
+                line = line.split(":")[0] + ":         files extrausers"
+            out.append(line)
+        with open("/etc/nsswitch.conf", "w") as f:
+            f.write("\n".join(out) + "\n")
+
     # --- running ---------------------------------------------------------------------------
 
     def run(self, argv, user=None, answers=(), env=None, timeout=20.0, stdin_tty=True):
         """Runs argv (as `user` when given) and returns a Result.
 
+        user: a name, a numeric user ID without an account, or None for root.
         answers: a list of (prompt, answer) pairs; each answer is typed once its prompt has appeared
         on the terminal. An answer of None closes the terminal input (end of input); a callable is
         called with the program's PID and its return value is the answer.
         """
         command = list(argv)
-        if user is not None:
+        if isinstance(user, int):
+            # A user ID that the user database does not know.
+            command = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups", "--"] + command
+        elif user is not None:
             entry = pwd.getpwnam(user)
             command = ["setpriv", "--reuid=%d" % entry.pw_uid, "--regid=%d" % entry.pw_gid, "--init-groups",
                        "--"] + command
@@ -195,6 +234,11 @@ class Sandbox:
                 # The program has ended; the terminal stays open as long as we hold the master.
                 selector.unregister(master)
                 open_fds.discard(master)
+        try:
+            # The streams close a moment before the exit status is there to be collected.
+            proc.wait(timeout=max(0.5, deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            pass
         if proc.poll() is None:
             proc.kill()
             proc.wait(timeout=5)
@@ -208,6 +252,24 @@ class Sandbox:
         proc.stdout.close()
         proc.stderr.close()
         return result
+
+
+def _line_of(path, name):
+    with open(path) as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return line.rstrip("\n")
+    return None
+
+
+def system_crypt(password, setting):
+    """The system's own crypt (libcrypt), for independent checks of stored hashes."""
+    import ctypes
+    lib = ctypes.CDLL("libcrypt.so.1")
+    lib.crypt.restype = ctypes.c_char_p
+    lib.crypt.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+    result = lib.crypt(password.encode(), setting.encode())
+    return result.decode() if result else None
 
 
 def _readable(fd):

@@ -1,0 +1,206 @@
+"""The tarvenko personality end to end: the installed binary, the reference agent, a throwaway realm."""
+import os
+import sys
+import time
+
+import krbrealm
+import sandbox
+from krbrealm import Agent, Realm
+
+sandbox.enter_private_namespace()
+
+CURRENT, NEW, CONFIRM = "(current) password: ", "Enter new password: ", "Confirm new password: "
+ADMIN = "Administrator password: "
+NOT_ACCESSIBLE = "Account cannot be accessed at this time.\nPlease contact your system administrator.\n"
+POLICY = ("The password change operation failed due to a policy restriction set by\n"
+          "the Active Directory administrator. This may be due to the new password\n"
+          "length, lack of complexity or a minimum age for the current password.\n")
+OWN_OPTIONS = "options\n-------\nadminuser       null\nuser            null\n\n"
+NO_PERMISSION = "You do not have permission to change this users password.\nPlease contact your system administrator.\n"
+CONNECT_TIMEOUT_MS = 1500
+
+
+def main():
+    binary, kestrovad = sys.argv[1], sys.argv[2]
+    check = sandbox.Checker()
+    with sandbox.Sandbox() as box:
+        realm = Realm(os.path.join(box.root, "realm"))
+        realm.start()
+        agent = Agent(realm, os.path.join(box.root, "run", "daemon"), os.path.join(box.root, "agent.conf"),
+                      binary=kestrovad, extra_settings={"log.level": "0"})
+        agent.start()
+        try:
+            run_tests(box, realm, agent, binary, check)
+        finally:
+            agent.stop()
+            realm.stop()
+    check.finish()
+
+
+def run_tests(box, realm, agent, binary, check):
+    tarvenko = box.install(binary, "tarvenko")
+    base_settings = {"domain": realm.domain, "agent.socket": agent.socket_path,
+                     "agent.connect.timeout.ms": str(CONNECT_TIMEOUT_MS), "agent.reply.timeout.ms": "20000"}
+
+    def settings(**extra):
+        values = dict(base_settings)
+        values.update({k.replace("_", "."): v for k, v in extra.items()})
+        box.write_settings(values)
+
+    settings()
+    for name in ("alice", "carol", "hd", "localbob", "dora", "erik"):
+        box.add_user(name)
+    realm.add_principal("carol", "Carol-Passw0rd", policy="standard")
+    realm.add_principal("bob", "Bob-Passw0rd1", policy="standard")
+    realm.add_principal("dora", "Dora-Passw0rd1", policy="standard")
+    realm.add_principal("erik", "Erik-Passw0rd1", policy="standard")
+
+    def run(args, user, answers=(), env=None, what=None):
+        box.clear_records()
+        r = box.run([tarvenko] + args, user=user, answers=answers, env=env)
+        r.what = what or "tarvenko " + " ".join(args)
+        return r
+
+    def expect(r, status, out="", err="", record=None):
+        check.equal(r.what + ": status", r.status, status)
+        check.equal(r.what + ": stdout", r.out, out)
+        check.equal(r.what + ": stderr", r.err, err)
+        if record is not None:
+            check.true(r.what + ": log record", record in box.records(), "%r not in %r" % (record, box.records()))
+
+    def failed(op, user, reason):
+        return "cli.tarvenko 3: Password %s with tarvenko failed for user %s: %s" % (op, user, reason)
+
+    # Validate: every result the realm can give.
+    r = run(["-V", "alice"], "alice", [("Password: ", krbrealm.ALICE_PASSWORD)])
+    expect(r, 0, "Password validate with tarvenko successful for user alice\n", "",
+           "cli.tarvenko 2: Password validate with tarvenko successful for user alice ")
+    check.equal("validate prompt", r.tty, "Password: \n")
+    r = run(["-D", "-V", "alice", "-o", krbrealm.ALICE_PASSWORD], "alice", what="validate with -D")
+    expect(r, 0, "Password validate with tarvenko successful for user alice\n",
+           "validating password for alice\nall done exit(0)\n")
+    for user, password, status, message, reason in (
+            ("alice", "wrong-password", 19, "Invalid username or password\n", "Invalid username or password"),
+            ("disabled", krbrealm.DISABLED_PASSWORD, 20, NOT_ACCESSIBLE, "Account disabled"),
+            ("pwexpired", krbrealm.PWEXPIRED_PASSWORD, 24, "Password expired - access denied\n", "Password expired"),
+            ("expired", krbrealm.EXPIRED_PASSWORD, 21, NOT_ACCESSIBLE, "Account expired"),
+            ("nosuchuser", "whatever-1", 35, "Account does not exist in Active Directory.\n",
+             "Account does not exist in Active Directory")):
+        r = run(["-V", user, "-o", password], "alice", what="validate " + user)
+        expect(r, status, "", message + "Password validate failed for user %s\n" % user,
+               failed("validate", user, reason))
+    r = run(["-D", "-V", "disabled", "-o", "x"], "alice", what="validate disabled with -D")
+    expect(r, 20, "", "validating password for disabled\n" + NOT_ACCESSIBLE +
+           "all done exit(20)\nPassword validate failed for user disabled\n")
+
+    # Own change: prompts in order, success checked by the KDC; policy; wrong current password.
+    r = run([], "dora", [(CURRENT, "Dora-Passw0rd1"), (NEW, "Dora-Passw0rd2"), (CONFIRM, "Dora-Passw0rd2")],
+            what="own change")
+    expect(r, 0, "", "", "cli.tarvenko 2: Password change with tarvenko successful for user dora ")
+    check.equal("own change: prompts in order", r.tty, CURRENT + "\n" + NEW + "\n" + CONFIRM + "\n")
+    check.true("own change: the KDC accepts the new password", realm.check_password("dora", "Dora-Passw0rd2"))
+    r = run([], "dora", [(CURRENT, "Dora-Passw0rd2"), (NEW, "short"), (CONFIRM, "short")], what="too short")
+    expect(r, 32, "", POLICY + "Password change failed for user dora\n", failed("change", "dora", "Policy not matched"))
+    r = run([], "dora", [(CURRENT, "not-the-password"), (NEW, "Dora-Passw0rd3"), (CONFIRM, "Dora-Passw0rd3")],
+            what="wrong current password")
+    expect(r, 19, "", "Invalid username or password\nPassword change failed for user dora\n",
+           failed("change", "dora", "Invalid username or password"))
+    check.true("wrong current password: the Kerberos code at level 4",
+               any(rec.startswith("cli.tarvenko 4: Error: ") and rec.endswith("(-1765328360)") for rec in box.records()),
+               repr(box.records()))
+    r = run([], "dora", [(CURRENT, "x"), (NEW, "")], what="empty new password")
+    expect(r, 19, "", "Error: passwords can not be empty\n")
+    check.equal("empty new password: no confirmation", r.tty, CURRENT + "\n" + NEW + "\n")
+    r = run([], "dora", [(CURRENT, "x"), (NEW, "one-1"), (CONFIRM, "two-2")], what="mismatch")
+    expect(r, 19, "", "Error: passwords do not match\n")
+    r = run([], "dora", [(CURRENT, None)], what="end of input at a prompt")
+    expect(r, 18, "", "Error: could not read the current password (end of input or no terminal)\n"
+           "Password change failed for user null\n")
+
+    # Administrator set: success, no rights (the code-5 translation), unknown target.
+    r = run(["-a", "helpdesk", "carol"], "alice",
+            [(ADMIN, krbrealm.HELPDESK_PASSWORD), (NEW, "Carol-Passw0rd2"), (CONFIRM, "Carol-Passw0rd2")],
+            what="administrator set")
+    expect(r, 0, "", "", "cli.tarvenko 2: Password change with tarvenko successful for user carol ")
+    check.equal("administrator set: prompts", r.tty, ADMIN + "\n" + NEW + "\n" + CONFIRM + "\n")
+    check.true("administrator set: the KDC accepts it", realm.check_password("carol", "Carol-Passw0rd2"))
+    r = run(["-a", "norights", "-p", krbrealm.NORIGHTS_PASSWORD, "-n", "Carol-Passw0rd3", "carol"], "alice",
+            what="set without rights")
+    expect(r, 27, "", NO_PERMISSION + "Password change failed for user carol\n",
+           failed("change", "carol", "Permission denied"))
+    r = run(["-a", "helpdesk", "-p", krbrealm.HELPDESK_PASSWORD, "-n", "Ghost-Passw0rd1", "ghost"], "alice",
+            what="set of an unknown account")
+    expect(r, 35, "", "Account does not exist in Active Directory.\nPassword change failed for user ghost\n",
+           failed("change", "ghost", "Account does not exist in Active Directory"))
+
+    # Set with the caller's Kerberos credentials: no administrator or current-password prompt.
+    ccache = os.path.join(box.root, "hd.ccache")
+    realm.kinit("helpdesk", krbrealm.HELPDESK_PASSWORD, ccache)
+    hd = box.passwd_line("hd").split(":")
+    os.chown(ccache, int(hd[2]), int(hd[3]))
+    r = run(["carol"], "hd", [(NEW, "Carol-Passw0rd4"), (CONFIRM, "Carol-Passw0rd4")],
+            env={"KRB5CCNAME": "FILE:" + ccache}, what="credential-cache set")
+    expect(r, 0, "", "", "cli.tarvenko 2: Password change with tarvenko successful for user carol ")
+    check.equal("credential-cache set: prompts", r.tty, NEW + "\n" + CONFIRM + "\n")
+    check.true("credential-cache set: the KDC accepts it", realm.check_password("carol", "Carol-Passw0rd4"))
+
+    # Reworded messages; a key present with an empty value prints an empty line.
+    settings(tarvenko_invalid_user_or_pwd_msg="Wrong name or password, sorry", tarvenko_acct_disabled_msg="")
+    r = run(["-V", "alice", "-o", "wrong"], "alice", what="reworded message")
+    expect(r, 19, "", "Wrong name or password, sorry\nPassword validate failed for user alice\n",
+           failed("validate", "alice", "Invalid username or password"))
+    r = run(["-V", "disabled", "-o", "x"], "alice", what="empty message")
+    expect(r, 20, "", "\nPassword validate failed for user disabled\n", failed("validate", "disabled", "Account disabled"))
+
+    # The permission setting, in capitals, refuses before any prompt; validate is not affected.
+    settings(pam_allow_pw_change="NO")
+    r = run([], "dora", what="change not permitted")
+    expect(r, 27, "", "Password change not permitted\n")
+    check.equal("change not permitted: no prompt", r.tty, "")
+    r = run(["-a", "helpdesk", "carol"], "alice", what="set not permitted")
+    expect(r, 27, "", "Password change not permitted\n")
+    r = run(["-V", "alice", "-o", krbrealm.ALICE_PASSWORD], "alice", what="validate when changes are forbidden")
+    check.equal(r.what, r.status, 0)
+
+    # The mapping setting, with and without -D.
+    settings(**{"pam_mapuser_localbob": "bob"})
+    box.write_settings(dict(base_settings, **{"pam.mapuser.localbob": "bob"}))
+    uid = box.passwd_line("localbob").split(":")[2]
+    r = run(["-D"], "localbob", [(CURRENT, "Bob-Passw0rd1"), (NEW, "Bob-Passw0rd2"), (CONFIRM, "Bob-Passw0rd2")],
+            what="mapped own change with -D")
+    expect(r, 0, "", OWN_OPTIONS + "changing password for null\nResolved UID=%s to localbob\nMap to user bob\nall done exit(0)\n" % uid,
+           "cli.tarvenko 2: Password change with tarvenko successful for user bob ")
+    check.true("mapped change reaches bob", realm.check_password("bob", "Bob-Passw0rd2"))
+    r = run([], "localbob", [(CURRENT, "Bob-Passw0rd2"), (NEW, "Bob-Passw0rd3"), (CONFIRM, "Bob-Passw0rd3")],
+            what="mapped own change")
+    expect(r, 0)
+    check.true("mapped change without -D reaches bob", realm.check_password("bob", "Bob-Passw0rd3"))
+    r = run(["-D"], "erik", [(CURRENT, "Erik-Passw0rd1"), (NEW, "Erik-Passw0rd2"), (CONFIRM, "Erik-Passw0rd2")],
+            what="unmapped own change with -D")
+    uid = box.passwd_line("erik").split(":")[2]
+    expect(r, 0, "", OWN_OPTIONS + "changing password for null\nResolved UID=%s to erik\nall done exit(0)\n" % uid)
+
+    # A caller whose user ID the user database does not know.
+    box.write_settings(base_settings)
+    r = run([], 54321, [(CURRENT, "x"), (NEW, "Some-Passw0rd1"), (CONFIRM, "Some-Passw0rd1")], what="unknown uid")
+    expect(r, 19, "", "Error: Current user is not known. UID=54321\nInvalid username or password\n"
+           "Password change failed for user null\n", failed("change", "null", "Invalid username or password"))
+
+    # A stopped agent: an orderly end within the configured time.
+    agent.stop()
+    started = time.monotonic()
+    r = run(["-V", "alice", "-o", "x"], "alice", what="stopped agent")
+    elapsed = time.monotonic() - started
+    check.equal("stopped agent: status", r.status, 6)
+    check.true("stopped agent: Error line and closing line",
+               r.err.startswith("Error: ") and r.err.endswith("\nPassword validate failed for user alice\n"), repr(r.err))
+    check.true("stopped agent: ends within the connect time limit", elapsed < CONNECT_TIMEOUT_MS / 1000.0 + 3,
+               "%.1f s" % elapsed)
+    r = run(["-D", "-n", "Dora-Passw0rd9"], "dora", [(CURRENT, "x")], what="stopped agent, change with -D")
+    check.equal("stopped agent change: status", r.status, 6)
+    check.true("stopped agent change: debug lines and closing line",
+               r.err.startswith(OWN_OPTIONS + "changing password for null\nError: ") and
+               r.err.endswith("all done exit(6)\nPassword change failed for user null\n"), repr(r.err))
+
+
+main()
