@@ -35,7 +35,7 @@ check-fuzz: build-fuzz
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -L fuzz
 
 demo: build
-	bash tools/demo.sh $(BUILD)
+	python3 tools/demo.py $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

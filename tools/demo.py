@@ -1,0 +1,89 @@
+#!/usr/bin/python3
+"""A short tour of the tool on a built-in default: a throwaway Kerberos realm and the reference
+directory agent on 127.0.0.1, and a sandboxed /etc (a private mount namespace) in which the
+binary is installed set-user-ID and run by ordinary users. Everything is torn down at the end."""
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "lib"))
+import krbrealm  # noqa: E402
+import sandbox  # noqa: E402
+from krbrealm import Agent, Realm  # noqa: E402
+
+sandbox.enter_private_namespace()
+
+
+def show(box, title, user, argv, answers=(), env=None, note=None):
+    print("== %s ==" % title)
+    if note:
+        print("   (%s)" % note)
+    shown_env = "".join("%s=%s " % kv for kv in (env or {}).items())
+    print("%s$ %s%s" % (user, shown_env, " ".join(["tarvenko"] + argv[1:])))
+    r = box.run(argv, user=user, answers=answers, env=env)
+    typed = iter(answers)
+    for line in r.tty.splitlines():
+        answer = next(typed, (None, None))[1]
+        print(line + ("*" * len(answer) if answer else ""))
+    for text in (r.out, r.err):
+        if text:
+            print(text, end="" if text.endswith("\n") else "\n")
+    print("[exit status %d]\n" % r.status)
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    binary = os.path.join(build, "src", "main", "tarvenko")
+    kestrovad = os.path.join(build, "src", "agentd", "kestrovad")
+    with sandbox.Sandbox() as box:
+        realm = Realm(os.path.join(box.root, "realm"))
+        print("Bringing up the throwaway realm %s and the directory agent on 127.0.0.1 ..." % realm.realm)
+        realm.start()
+        agent = Agent(realm, os.path.join(box.root, "run", "daemon"), os.path.join(box.root, "agent.conf"),
+                      binary=kestrovad)
+        agent.start()
+        try:
+            tour(box, realm, agent, binary)
+        finally:
+            agent.stop()
+            realm.stop()
+            print("Realm and agent stopped; the sandbox is gone.")
+
+
+def tour(box, realm, agent, binary):
+    tarvenko = box.install(binary, "tarvenko")
+    box.write_settings({"domain": realm.domain, "agent.socket": agent.socket_path}, log_file=True)
+    for name in ("alice", "helpdesk", "carol"):
+        box.add_user(name)
+    realm.add_principal("carol", "Carol-Passw0rd1", policy="standard")
+    print("Local users alice, helpdesk and carol; in the realm alice, carol and an administrator "
+          "'helpdesk'.\nPasswords typed at the prompts are shown as stars.\n")
+
+    show(box, "Validate a password", "alice", [tarvenko, "-V", "alice"],
+         [("Password: ", krbrealm.ALICE_PASSWORD)])
+    show(box, "Validate a wrong password", "alice", [tarvenko, "-V", "alice"], [("Password: ", "not-my-password")])
+    show(box, "Change your own password", "alice", [tarvenko],
+         [("(current) password: ", krbrealm.ALICE_PASSWORD), ("Enter new password: ", "Alice-Passw0rd2"),
+          ("Confirm new password: ", "Alice-Passw0rd2")])
+    print("   The KDC now accepts alice's new password: %s\n" % realm.check_password("alice", "Alice-Passw0rd2"))
+    show(box, "A change the domain's policy refuses", "alice", [tarvenko],
+         [("(current) password: ", "Alice-Passw0rd2"), ("Enter new password: ", "short"),
+          ("Confirm new password: ", "short")], note="the policy wants at least 8 characters")
+    show(box, "An administrator sets another user's password", "helpdesk", [tarvenko, "-a", "helpdesk", "carol"],
+         [("Administrator password: ", krbrealm.HELPDESK_PASSWORD), ("Enter new password: ", "Carol-Passw0rd2"),
+          ("Confirm new password: ", "Carol-Passw0rd2")])
+    ccache = os.path.join(box.root, "helpdesk.ccache")
+    realm.kinit("helpdesk", krbrealm.HELPDESK_PASSWORD, ccache)
+    entry = box.passwd_line("helpdesk").split(":")
+    os.chown(ccache, int(entry[2]), int(entry[3]))
+    show(box, "A set with the caller's Kerberos credentials", "helpdesk", [tarvenko, "carol"],
+         [("Enter new password: ", "Carol-Passw0rd3"), ("Confirm new password: ", "Carol-Passw0rd3")],
+         env={"KRB5CCNAME": "FILE:" + ccache}, note="helpdesk ran kinit before; no administrator password asked")
+    print("   The KDC now accepts carol's new password: %s\n" % realm.check_password("carol", "Carol-Passw0rd3"))
+    print("The log records of the runs (normally in the system log, authpriv):")
+    for record in box.records():
+        if record.startswith("cli.tarvenko"):
+            print("   " + record)
+    print()
+
+
+main()
