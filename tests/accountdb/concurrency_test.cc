@@ -1,0 +1,123 @@
+// Eight processes changing fifty records each of one file at the same time. A writer whose lock
+// is refused tries again after a short pause (the library itself never waits).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "db_file.h"
+#include "db_operator.h"
+#include "db_records.h"
+#include "test_support.h"
+
+namespace {
+
+using vesk::DBFile;
+using vesk::DBOperator;
+using vesk::DBShadow;
+using vesk::test::FakeSystemLock;
+using vesk::test::LogCapture;
+using vesk::test::readFile;
+using vesk::test::TempDir;
+using vesk::test::writeFile;
+
+constexpr int kWriters = 8;
+constexpr int kRecordsEach = 50;
+constexpr int kAttempts = 2000;
+
+std::string nameOf(int writer, int record) { return "w" + std::to_string(writer) + "r" + std::to_string(record); }
+std::string newPassword(int writer, int record) { return "$1$" + nameOf(writer, record) + "$changed"; }
+
+// Exit status: 0 when every failure was a refused lock; the outcome of each change is written to
+// result, one line "name committed|refused".
+int writer(const std::string& path, int id, const std::string& result) {
+  LogCapture log;
+  std::ofstream out(result);
+  for (int r = 0; r < kRecordsEach; ++r) {
+    bool committed = false;
+    for (int attempt = 0; attempt < kAttempts && !committed; ++attempt) {
+      DBOperator<DBShadow, DBFile> op(path);
+      log.clear();
+      if (!op.storage.lock()) {
+        if (!log.has("1: cannot lock file " + path + ".")) return 10;
+        const struct timespec pause = {0, (200 + (attempt * 7919 + id * 104729) % 800) * 1000L};
+        nanosleep(&pause, nullptr);
+        continue;
+      }
+      if (!op.storage.open() || !op.load(op.storage)) return 11;
+      DBShadow record = op.find(nameOf(id, r));
+      if (record.isEmpty()) return 12;
+      record.password = newPassword(id, r);
+      if (!op.update(record)) return 13;
+      if (!op.commit()) return 14;
+      committed = true;
+    }
+    out << nameOf(id, r) << (committed ? " committed\n" : " refused\n");
+  }
+  return out.flush() ? 0 : 15;
+}
+
+class ConcurrencyTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  FakeSystemLock systemLock_;
+};
+
+TEST_F(ConcurrencyTest, EveryCommittedChangeIsInTheFinalFile) {
+  const std::string path = dir_ / "shadow";
+  std::string before = "root:*:19000:0:99999:7:::\n";
+  for (int w = 0; w < kWriters; ++w) {
+    for (int r = 0; r < kRecordsEach; ++r) before += nameOf(w, r) + ":$1$old$old:19000:0:99999:7:::\n";
+  }
+  writeFile(path, before, 0640);
+
+  std::vector<pid_t> pids;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(writer(path, w, dir_ / ("result" + std::to_string(w))));
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+  }
+
+  // The file parses whole, with the records in their order.
+  std::istringstream file(readFile(path));
+  std::vector<DBShadow> records;
+  std::string text;
+  while (std::getline(file, text)) {
+    DBShadow record;
+    ASSERT_TRUE(record.parse(text)) << text;
+    records.push_back(record);
+  }
+  ASSERT_EQ(records.size(), 1u + kWriters * kRecordsEach);
+  int committed = 0;
+  for (int w = 0; w < kWriters; ++w) {
+    std::istringstream results(readFile(dir_ / ("result" + std::to_string(w))));
+    std::string name, outcome;
+    int r = 0;
+    for (; results >> name >> outcome; ++r) {
+      ASSERT_EQ(name, nameOf(w, r));
+      const DBShadow& record = records[1 + w * kRecordsEach + r];
+      ASSERT_EQ(record.name, name);
+      if (outcome == "committed") {
+        ++committed;
+        EXPECT_EQ(record.password, newPassword(w, r));
+      } else {
+        EXPECT_EQ(record.password, "$1$old$old");
+      }
+    }
+    EXPECT_EQ(r, kRecordsEach);
+  }
+  EXPECT_GT(committed, 0);
+  std::cout << "changes committed: " << committed << " of " << kWriters * kRecordsEach << "\n";
+  EXPECT_FALSE(vesk::test::exists(path + ".lock"));
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Writers killed with SIGKILL at random moments of a commit: the account file is always exactly
+// the old or the new content, and the next writer takes over the lock the dead one left.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+
+#include "db_file.h"
+#include "db_operator.h"
+#include "db_records.h"
+#include "test_support.h"
+
+namespace {
+
+using vesk::DBFile;
+using vesk::DBOperator;
+using vesk::DBShadow;
+using vesk::test::exists;
+using vesk::test::FakeSystemLock;
+using vesk::test::LogCapture;
+using vesk::test::readFile;
+using vesk::test::TempDir;
+using vesk::test::writeFile;
+
+constexpr int kCommits = 200;
+constexpr int kLines = 2000;
+constexpr int kTarget = 1500;
+
+std::string line(int i, const std::string& password) {
+  return "user" + std::to_string(i) + ":" + password + ":19000:0:99999:7:::\n";
+}
+
+std::string passwordOf(int version) { return "$1$v" + std::to_string(version) + "$0123456789abcdefghijkl"; }
+
+// The file after `version` commits: every record as generated, the target with that version.
+std::string contentAt(int version) {
+  std::string text;
+  for (int i = 0; i < kLines; ++i) text += line(i, i == kTarget ? passwordOf(version) : "$1$base$0123456789abcdef");
+  return text;
+}
+
+// A writer process that changes the target to `version`; exits 0 when its commit succeeded.
+pid_t startWriter(const std::string& path, int version) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  DBOperator<DBShadow, DBFile> op(path);
+  if (!op.storage.lock()) _exit(2);
+  if (!op.storage.open() || !op.load(op.storage)) _exit(3);
+  DBShadow record = op.find("user" + std::to_string(kTarget));
+  record.password = passwordOf(version);
+  if (!op.update(record)) _exit(4);
+  _exit(op.commit() ? 0 : 5);
+}
+
+int finish(pid_t pid, bool kill) {
+  if (kill) ::kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class CrashTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  FakeSystemLock systemLock_;
+  LogCapture log_;
+};
+
+TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
+  const std::string path = dir_ / "shadow";
+  writeFile(path, contentAt(0), 0640);
+
+  // How long one whole writer takes, so that the kills fall across all of its steps.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(finish(startWriter(path, 0), false), 0);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  std::mt19937 random(4711);
+  std::uniform_int_distribution<long> delay(0, span.count() * 5 / 4);
+
+  int version = 0;
+  int newContent = 0;
+  int staleLocks = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  for (int commit = 1; commit <= kCommits && std::chrono::steady_clock::now() < deadline; ++commit) {
+    SCOPED_TRACE("commit " + std::to_string(commit));
+    // A writer killed at a random moment.
+    const pid_t victim = startWriter(path, 2 * commit - 1);
+    const struct timespec pause = {0, delay(random) * 1000};
+    nanosleep(&pause, nullptr);
+    const int status = finish(victim, true);
+    const std::string after = readFile(path);
+    if (after == contentAt(2 * commit - 1)) {
+      ++newContent;
+    } else {
+      ASSERT_EQ(after, contentAt(version)) << "neither old nor new content, writer status " << status;
+      ASSERT_NE(status, 0) << "a writer whose commit succeeded left the old content";
+    }
+    if (exists(path + ".lock")) ++staleLocks;
+    // The next writer runs to its end: it must take over whatever lock the victim left.
+    ASSERT_EQ(finish(startWriter(path, 2 * commit), false), 0);
+    version = 2 * commit;
+    ASSERT_EQ(readFile(path), contentAt(version));
+    ASSERT_FALSE(exists(path + ".lock"));
+    ASSERT_FALSE(exists(path + "+"));
+  }
+  EXPECT_EQ(version, 2 * kCommits) << "ran out of time";
+  // The kills fell both inside the locked stretch and after a completed replacement.
+  EXPECT_GT(staleLocks, 0);
+  EXPECT_GT(newContent, 0);
+  std::cout << "killed writers: " << kCommits << ", stale locks taken over: " << staleLocks
+            << ", new content left by a killed writer: " << newContent << "\n";
+}
+
+}  // namespace
