@@ -9,10 +9,11 @@
 
 namespace vesk::agentd {
 
-// Runs work on a thread of its own and waits for it at most timeout. Work that is still running
-// then is left to finish in the background (the library gives up on a silent server by itself)
-// and nullopt is returned. At most maxOutstanding such leftovers exist at once; beyond that, work
-// is refused at once with nullopt and busy set.
+// Runs work on a worker thread (kept from earlier work when one is idle) and waits for it at most
+// timeout. Work that is still running then is left to finish in the background (the library gives
+// up on a silent server by itself) and nullopt is returned. At most kMaxOutstandingWork such
+// leftovers exist at once; beyond that, or when no worker can be had, work is refused at once
+// with nullopt and busy set.
 std::optional<agentproto::Reply> runBounded(std::chrono::milliseconds timeout, std::function<agentproto::Reply()> work,
                                             bool& busy);
 
