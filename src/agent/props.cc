@@ -70,7 +70,9 @@ void Properties::parse(const std::string& text) {
       malformed_.push_back(std::to_string(number) + ": empty key");
       continue;
     }
-    map_[key] = trim(content.substr(colon + 1));
+    std::string value = trim(content.substr(colon + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    map_[key] = value;
   }
 }
 

@@ -1,7 +1,8 @@
 // The process-wide settings: a map from key to value text, read from the settings file.
 //
 // The file holds one "key: value" a line. Blank lines and lines whose first non-blank character is
-// "#" are comments. Leading and trailing blanks of key and value are dropped. A line without ":"
+// "#" are comments. Leading and trailing blanks of key and value are dropped; a value written in
+// double quotes is taken verbatim between them (a prompt ending in a blank). A line without ":"
 // or with an empty key is skipped and logged. A missing file gives empty settings.
 #pragma once
 

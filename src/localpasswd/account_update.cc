@@ -1,13 +1,79 @@
 #include "account_update.h"
 
+#include <time.h>
+
 #include <cstdio>
 
-int updateShadowPassword(const PasswdRun& run, bool) {
-  std::fprintf(stderr, "%s: cannot open %s\n", run.progName.c_str(), kShadowPath);
-  return 3;
+#include "aging_rules.h"
+#include "db_operator.h"
+#include "db_records.h"
+#include "signal_block.h"
+
+namespace {
+
+long long daysSinceEpoch(time_t now) { return static_cast<long long>(now) / 86400; }
+
+long long numberOr(const vesk::OptionalNumber<std::int64_t>& number) { return number.set ? number.value : -1; }
+
+ShadowAging agingOf(const vesk::DBShadow& record) {
+  ShadowAging aging;
+  aging.hash = record.password;
+  aging.lastChange = numberOr(record.lastChange);
+  aging.minAge = numberOr(record.minAge);
+  aging.maxAge = numberOr(record.maxAge);
+  aging.warnPeriod = numberOr(record.warnPeriod);
+  aging.inactivePeriod = numberOr(record.inactivePeriod);
+  aging.expiry = numberOr(record.expiryDay);
+  return aging;
+}
+
+// Locks, opens and loads the file of op; prints the cannot-open message on failure.
+template <typename Operator>
+bool openLocked(Operator& op, const PasswdRun& run, const char* path) {
+  if (op.storage.lock() && op.storage.open() && op.load(op.storage)) return true;
+  std::fprintf(stderr, "%s: cannot open %s\n", run.progName.c_str(), path);
+  return false;
+}
+
+}  // namespace
+
+int updateShadowPassword(const PasswdRun& run, bool recheckAging) {
+  SignalBlock quiet;
+  vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(kShadowPath);
+  if (!openLocked(op, run, kShadowPath)) return 3;
+  vesk::DBShadow record = op.find(run.targetName);
+  if (record.isEmpty()) {
+    std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());
+    return 1;
+  }
+  const time_t now = time(nullptr);
+  if (recheckAging) {
+    // Another run, or an administrator, may have changed the record since it was first read.
+    const AgingVerdict verdict = checkAgingRules(agingOf(record), now);
+    if (verdict != AgingVerdict::kPermitted) {
+      printAgingRefusal(verdict, run.targetName);
+      return 1;
+    }
+  }
+  record.password = run.storedHash;
+  record.lastChange.set = true;
+  record.lastChange.value = daysSinceEpoch(now);
+  const bool updated = op.update(record);
+  const bool committed = op.commit();
+  return updated && committed ? 0 : 3;
 }
 
 int updatePasswdPassword(const PasswdRun& run) {
-  std::fprintf(stderr, "%s: cannot open %s\n", run.progName.c_str(), kPasswdPath);
-  return 3;
+  SignalBlock quiet;
+  vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(kPasswdPath);
+  if (!openLocked(op, run, kPasswdPath)) return 3;
+  vesk::DBPasswd record = op.find(run.targetName);
+  if (record.isEmpty()) {
+    std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());
+    return 1;
+  }
+  record.password = run.storedHash;
+  const bool updated = op.update(record);
+  const bool committed = op.commit();
+  return updated && committed ? 0 : 3;
 }

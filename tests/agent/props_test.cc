@@ -17,6 +17,7 @@ TEST(PropsTest, ParsesKeysValuesCommentsAndKeepsUnknownKeys) {
       "  domain :  example.test  \n"
       "some.unknown.key: kept\n"
       "pam.new.msg:\n"
+      "pam.renew.msg: \"Again: \"  \n"
       "no colon here\n"
       ": no key\n");
   EXPECT_EQ(props.get(vesk::PN::PAM_OLD_MSG, "x"), "Old one:");
@@ -24,10 +25,11 @@ TEST(PropsTest, ParsesKeysValuesCommentsAndKeepsUnknownKeys) {
   EXPECT_EQ(props.get("some.unknown.key"), "kept");
   EXPECT_TRUE(props.has(vesk::PN::PAM_NEW_MSG));
   EXPECT_EQ(props.get(vesk::PN::PAM_NEW_MSG, "default"), "") << "a present empty value is not the default";
-  EXPECT_EQ(props.get(vesk::PN::PAM_RENEW_MSG, "default"), "default");
+  EXPECT_EQ(props.get(vesk::PN::PAM_RENEW_MSG, "default"), "Again: ") << "quotes keep the trailing blank";
+  EXPECT_EQ(props.get("absent.key", "default"), "default");
   ASSERT_EQ(props.malformedLines().size(), 2u);
-  EXPECT_EQ(props.malformedLines()[0].rfind("7:", 0), 0u);
-  EXPECT_EQ(props.malformedLines()[1].rfind("8:", 0), 0u);
+  EXPECT_EQ(props.malformedLines()[0].rfind("8:", 0), 0u);
+  EXPECT_EQ(props.malformedLines()[1].rfind("9:", 0), 0u);
 }
 
 TEST(PropsTest, MissingFileIsEmptyAndNumbersFallBack) {

@@ -45,6 +45,14 @@ def main():
         box.add_user("karl", "karl-old-1")
         box.add_user("su-helper", "helper-pw-1")
 
+        # What the checkers say of the untouched files (the host's own system accounts may lack
+        # their home directories, and erin lacks a shadow entry on purpose): a change must not
+        # add anything to it.
+        baseline = {}
+        for tool in (["pwck", "-r"], ["grpck", "-r"]):
+            r = subprocess.run(tool, capture_output=True, text=True)
+            baseline[tool[0]] = (r.returncode, r.stdout, r.stderr)
+
         def run(args, user, answers=(), **kw):
             return box.run([passwd] + args, user=user, answers=answers, **kw)
 
@@ -63,7 +71,8 @@ def main():
                 check.equal(what + ": last change is today", fields[2], str(today()))
             for tool in (["pwck", "-r"], ["grpck", "-r"]):
                 r = subprocess.run(tool, capture_output=True, text=True)
-                check.equal(what + ": " + " ".join(tool), (r.returncode, r.stdout), (0, ""))
+                check.equal(what + ": " + " ".join(tool) + " finds nothing new",
+                            (r.returncode, r.stdout, r.stderr), baseline[tool[0]])
             backup = ("/etc/passwd-" if in_passwd else "/etc/shadow-")
             if old_shadow is not None:
                 with open(backup) as f:
@@ -171,6 +180,24 @@ def main():
         r = run(["zed"], "root", [(NEW, "zed-new-2"), (RENEW, "zed-new-2")])
         expect("account missing from the file", r, 27, "Changing password for zed\n",
                "passwd: cannot find user zed\npasswd: cannot update password\n")
+
+        # A second run while another process holds the lock of /etc/shadow: refused at once.
+        holder = subprocess.Popen(["sleep", "60"])
+        try:
+            with open("/etc/shadow.lock", "w") as f:
+                f.write(str(holder.pid))
+            with open("/etc/shadow") as f:
+                before = f.read()
+            r = run([], "alice", [(OLD, "alice-new-2"), (NEW, "alice-new-3"), (RENEW, "alice-new-3")])
+            expect("account file locked by another process", r, 6, "Changing password for alice\n",
+                   "passwd: cannot open /etc/shadow\npasswd: cannot update password\n")
+            with open("/etc/shadow") as f:
+                check.equal("locked account file is intact", f.read(), before)
+            check.true("the lock of the other process stays", os.path.exists("/etc/shadow.lock"))
+        finally:
+            holder.kill()
+            holder.wait()
+            os.unlink("/etc/shadow.lock")
 
         records = "\n".join(box.records())
         check.true("a record for every change and refusal",
