@@ -89,7 +89,11 @@ std::size_t DBLineTable::findRecord(std::string_view name, Classifier classify, 
     }
     if (line.state != kUnread && line.state != kRecord) continue;
     const char* start = base + line.offset;
-    if (line.length <= size || start[size] != ':' || std::memcmp(start, name.data(), size) != 0) continue;
+    // The separator and the last character rule out most lines before a full comparison.
+    if (line.length <= size || start[size] != ':' || start[size - 1] != name[size - 1] ||
+        std::memcmp(start, name.data(), size - 1) != 0) {
+      continue;
+    }
     if (line.state == kUnread) line.state = classify(textOf(line)) == DBLineKind::Record ? kRecord : kOther;
     if (line.state == kRecord) return i;
   }
