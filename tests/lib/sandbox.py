@@ -216,8 +216,11 @@ class Sandbox:
                 channels[fd] += data
             while answered < len(answers):
                 prompt, answer = answers[answered]
-                seen = channels[master].decode(errors="replace")
-                if seen.count(prompt) < sum(1 for p, _ in answers[:answered + 1] if p == prompt):
+                # Prompts appear on the terminal, or on standard error for programs that write
+                # them there (su through its PAM conversation).
+                seen = (channels[master].decode(errors="replace").count(prompt) +
+                        channels[proc.stderr.fileno()].decode(errors="replace").count(prompt))
+                if seen < sum(1 for p, _ in answers[:answered + 1] if p == prompt):
                     break
                 target = master if stdin_tty else proc.stdin.fileno()
                 if callable(answer):
