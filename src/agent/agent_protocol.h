@@ -52,7 +52,6 @@ inline constexpr int kResultPasswordServer = 20;
 inline constexpr int kResultKerberosError = 21;
 inline constexpr int kResultCredentialCache = 22;
 inline constexpr int kResultBadRequest = 23;
-inline constexpr int kResultAgentBusy = 24;
 
 // A byte buffer that wipes every block it lets go of.
 using SecretBuffer = std::vector<unsigned char, WipingAllocator<unsigned char>>;

@@ -229,7 +229,6 @@ std::string LocalRpcSession::errorString(ValidationResult result) const {
     case agentproto::kResultKerberosError: return described ? lastErrorText : "Kerberos failure";
     case agentproto::kResultCredentialCache: return described ? lastErrorText : "The credential cache cannot be used";
     case agentproto::kResultBadRequest: return described ? lastErrorText : "The agent refused the request";
-    case agentproto::kResultAgentBusy: return described ? lastErrorText : "The agent is busy";
     default: return described ? lastErrorText : "Unknown result " + std::to_string(result);
   }
 }

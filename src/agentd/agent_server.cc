@@ -10,7 +10,6 @@
 #include <cstring>
 #include <thread>
 
-#include "bounded_call.h"
 #include "cache_helper.h"
 #include "paths.h"
 #include "pn.h"
@@ -27,6 +26,8 @@ using agentproto::Request;
 using agentproto::UniqueFd;
 
 constexpr auto kSendTimeout = std::chrono::seconds(5);
+// Serving threads kept waiting in accept() between bursts of connections.
+constexpr std::size_t kWaitingThreadsKept = 16;
 
 Reply makeReply(int result, std::string text) {
   Reply reply;
@@ -164,81 +165,95 @@ void AgentServer::removeSocket() {
   socketInode_ = 0;
 }
 
-bool AgentServer::run(int stopFd) {
-  bool healthy = true;
-  for (;;) {
-    struct pollfd entries[2] = {{listener_.get(), POLLIN, 0}, {stopFd, POLLIN, 0}};
-    const int n = poll(entries, 2, -1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      healthy = false;
-      break;
-    }
-    if (entries[1].revents != 0) break;
-    if (entries[0].revents == 0) continue;
-    UniqueFd fd(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd.valid()) {
-      if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        if (logger_) logger_->log(4, "cannot accept a connection: %s", std::strerror(errno));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        continue;
-      }
-      if (logger_) logger_->log(4, "the listener failed: %s", std::strerror(errno));
-      healthy = false;
-      break;
-    }
-    Peer peer;
-    struct ucred credentials;
-    socklen_t size = sizeof credentials;
-    if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
-      if (logger_) logger_->log(3, "cannot identify a caller: %s", std::strerror(errno));
-      continue;
-    }
-    peer.pid = credentials.pid;
-    peer.uid = credentials.uid;
-    peer.gid = credentials.gid;
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (connections_.size() >= settings_.maxConnections) {
-        logRefusal(peer, "too many connections");
-        sendReply(fd.get(), makeReply(agentproto::kResultAgentBusy, "the agent is serving too many connections"));
-        continue;
-      }
-      connections_.insert(fd.get());
-    }
-    const int raw = fd.get();
-    try {
-      std::thread(&AgentServer::serveConnection, this, std::move(fd), peer).detach();
-    } catch (const std::system_error&) {
-      std::lock_guard<std::mutex> guard(mutex_);
-      connections_.erase(raw);
-      close(raw);
-      logRefusal(peer, "cannot start a thread for the connection");
-    }
+void AgentServer::startThreadLocked() {
+  try {
+    std::thread([this] { serveLoop(); }).detach();
+  } catch (const std::system_error& e) {
+    if (logger_) logger_->log(4, "cannot start a serving thread: %s", e.what());
+    return;
   }
-  listener_.reset();
-  removeSocket();
-  // End the open connections: their threads see the end of input and finish.
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (int fd : connections_) shutdown(fd, SHUT_RDWR);
-  const auto patience = settings_.kdcTimeout + std::chrono::seconds(2);
-  if (!idle_.wait_for(lock, patience, [this] { return connections_.empty(); })) {
-    if (logger_) logger_->log(4, "%zu connections did not end in time", connections_.size());
-    return false;
-  }
-  return healthy;
+  ++threads_;
+  ++waiting_;
 }
 
-void AgentServer::serveConnection(UniqueFd fd, Peer peer) {
+bool AgentServer::run(int stopFd) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    startThreadLocked();
+  }
+  for (;;) {
+    struct pollfd entry = {stopFd, POLLIN, 0};
+    const int n = poll(&entry, 1, -1);
+    if (n > 0) break;
+    if (n < 0 && errno != EINTR) break;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  stopping_ = true;
+  // Wakes every thread waiting in accept() (it fails with EINVAL), and ends the open connections.
+  shutdown(listener_.get(), SHUT_RDWR);
+  for (int fd : connections_) shutdown(fd, SHUT_RDWR);
+  removeSocket();
+  const bool ended = threadsDone_.wait_for(lock, std::chrono::seconds(2), [this] { return threads_ == 0; });
+  if (!ended && logger_) logger_->log(2, "%zu connections still wait for the Kerberos library", threads_);
+  return ended;
+}
+
+void AgentServer::serveLoop() {
+  for (;;) {
+    UniqueFd fd(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const int acceptError = errno;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      const bool transient = acceptError == EINTR || acceptError == ECONNABORTED || acceptError == EMFILE ||
+                             acceptError == ENFILE || acceptError == ENOBUFS || acceptError == ENOMEM;
+      if (stopping_ || (!fd.valid() && !transient)) {
+        if (!stopping_ && logger_) logger_->log(4, "the listener failed: %s", std::strerror(acceptError));
+        --waiting_;
+        --threads_;
+        threadsDone_.notify_all();
+        return;
+      }
+      if (fd.valid()) {
+        --waiting_;
+        connections_.insert(fd.get());
+        if (waiting_ == 0 && threads_ < settings_.maxConnections) startThreadLocked();
+      }
+    }
+    if (!fd.valid()) {
+      if (acceptError != EINTR && acceptError != ECONNABORTED) {
+        if (logger_) logger_->log(4, "cannot accept a connection: %s", std::strerror(acceptError));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      continue;
+    }
+    struct ucred credentials;
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+      serveConnection(fd.get(), Peer{credentials.pid, credentials.uid, credentials.gid});
+    } else if (logger_) {
+      logger_->log(3, "cannot identify a caller: %s", std::strerror(errno));
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    connections_.erase(fd.get());
+    fd.reset();
+    if (stopping_ || waiting_ >= kWaitingThreadsKept) {
+      --threads_;
+      threadsDone_.notify_all();
+      return;
+    }
+    ++waiting_;
+  }
+}
+
+void AgentServer::serveConnection(int fd, const Peer& peer) {
   for (;;) {
     agentproto::InFrame frame;
     const auto deadline = Clock::now() + settings_.idleTimeout;
     int errorNumber = 0;
-    const IoStatus status = agentproto::readFrame(fd.get(), frame, deadline, deadline, errorNumber);
+    const IoStatus status = agentproto::readFrame(fd, frame, deadline, deadline, errorNumber);
     if (status != IoStatus::Ok) {
       if (status == IoStatus::Timeout) logRefusal(peer, "connection silent for too long");
-      break;
+      return;
     }
     if (frame.headerStatus != agentproto::HeaderStatus::Ok || frame.header.type == MessageType::Reply) {
       // The stream cannot be followed past a bad header: answer and close.
@@ -250,8 +265,8 @@ void AgentServer::serveConnection(UniqueFd fd, Peer peer) {
                std::to_string(agentproto::kProtocolVersion);
       }
       logRefusal(peer, why);
-      sendReply(fd.get(), makeReply(agentproto::kResultBadRequest, "request refused: " + why));
-      break;
+      sendReply(fd, makeReply(agentproto::kResultBadRequest, "request refused: " + why));
+      return;
     }
     Request request;
     std::string why;
@@ -260,59 +275,70 @@ void AgentServer::serveConnection(UniqueFd fd, Peer peer) {
     wipeMemory(frame.payload.data(), frame.payload.size());
     if (!decoded) {
       logRefusal(peer, std::string(agentproto::messageTypeName(frame.header.type)) + ": " + why);
-      if (!sendReply(fd.get(), makeReply(agentproto::kResultBadRequest, "request refused: " + why))) break;
+      if (!sendReply(fd, makeReply(agentproto::kResultBadRequest, "request refused: " + why))) return;
       continue;
     }
-    Reply reply = handle(request, peer);
-    logRequest(peer, request, reply);
-    if (!sendReply(fd.get(), std::move(reply))) break;
+    if (!answer(fd, request, peer)) return;
   }
-  std::lock_guard<std::mutex> guard(mutex_);
-  connections_.erase(fd.get());
-  fd.reset();
-  idle_.notify_all();
+}
+
+namespace {
+
+// Who answers a request: its serving thread, or the watchdog when the time limit passes first.
+struct AnswerClaim {
+  std::mutex mutex;
+  bool claimed = false;
+};
+
+}  // namespace
+
+bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
+  const auto timeout = request.type == MessageType::GetUser ? settings_.probeTimeout : settings_.kdcTimeout;
+  auto claim = std::make_shared<AnswerClaim>();
+  Reply late = makeReply(agentproto::kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
+                                                            " did not answer within " +
+                                                            std::to_string(timeout.count()) + " ms");
+  // What the log record of a late answer needs, without the passwords.
+  Request shown;
+  shown.type = request.type;
+  shown.user = request.user;
+  shown.adminUser = request.adminUser;
+  shown.cacheName = request.cacheName;
+  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, [this, claim, fd, late, peer, shown] {
+    std::lock_guard<std::mutex> guard(claim->mutex);
+    if (claim->claimed) return;
+    claim->claimed = true;
+    logRequest(peer, shown, late);
+    sendReply(fd, late);
+    // The caller has its answer; the connection ends once the library gives up.
+    shutdown(fd, SHUT_RD);
+  });
+  Reply reply = handle(request, peer);
+  watchdog_.disarm(deadline);
+  std::lock_guard<std::mutex> guard(claim->mutex);
+  if (claim->claimed) return false;
+  claim->claimed = true;
+  logRequest(peer, request, reply);
+  return sendReply(fd, std::move(reply));
 }
 
 Reply AgentServer::handle(const Request& request, const Peer& peer) const {
-  if (request.type == MessageType::Authenticate || request.type == MessageType::SetWithCache) {
-    if (geteuid() != 0 && peer.uid != geteuid()) {
-      return makeReply(agentproto::kResultCredentialCache,
-                       "this agent does not run as root and uses credential caches only of uid " +
-                           std::to_string(geteuid()));
-    }
-    return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
-  }
-  // The work may outlive this call (see runBounded): it owns a copy of the request.
-  auto owned = std::make_shared<Request>(request);
-  const KerberosClient* kerberos = &kerberos_;
-  std::function<Reply()> work;
-  auto timeout = settings_.kdcTimeout;
   switch (request.type) {
-    case MessageType::Validate:
-      work = [owned, kerberos] { return kerberos->validate(owned->user, owned->password); };
-      break;
-    case MessageType::Change:
-      work = [owned, kerberos] { return kerberos->change(owned->user, owned->password, owned->oldPassword); };
-      break;
+    case MessageType::Validate: return kerberos_.validate(request.user, request.password);
+    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword);
     case MessageType::Set:
-      work = [owned, kerberos] {
-        return kerberos->set(owned->user, owned->password, owned->adminUser, owned->adminPassword);
-      };
-      break;
-    case MessageType::GetUser:
-      timeout = settings_.probeTimeout;
-      work = [owned, kerberos] { return kerberos->probe(owned->user); };
-      break;
-    default:
-      return makeReply(agentproto::kResultBadRequest, "request refused: not an operation");
+      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword);
+    case MessageType::GetUser: return kerberos_.probe(request.user);
+    case MessageType::Authenticate:
+    case MessageType::SetWithCache:
+      if (geteuid() != 0 && peer.uid != geteuid()) {
+        return makeReply(agentproto::kResultCredentialCache,
+                         "this agent does not run as root and uses credential caches only of uid " +
+                             std::to_string(geteuid()));
+      }
+      return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
+    default: return makeReply(agentproto::kResultBadRequest, "request refused: not an operation");
   }
-  owned.reset();
-  bool busy = false;
-  if (auto reply = runBounded(timeout, std::move(work), busy)) return std::move(*reply);
-  if (busy) return makeReply(agentproto::kResultAgentBusy, "the agent has too many Kerberos exchanges waiting");
-  return makeReply(agentproto::kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
-                                                      " did not answer within " + std::to_string(timeout.count()) +
-                                                      " ms");
 }
 
 bool AgentServer::sendReply(int fd, Reply reply) const {

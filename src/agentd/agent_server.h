@@ -1,5 +1,11 @@
-// The agent daemon's listener: the socket, one thread per connection up to a limit, the dispatch of
-// each request to the Kerberos operations, and one log record per request.
+// The agent daemon's listener: the socket, the serving threads, the dispatch of each request to the
+// Kerberos operations, and one log record per request.
+//
+// Each connection is served by one thread, which also does the request's Kerberos exchanges, so a
+// slow answer holds up only its own caller. Serving threads wait in accept() and are kept between
+// connections (a thread's first exchange pays for the crypto library's per-thread set-up); one more
+// is started whenever none is left waiting, up to maxConnections, beyond which connections wait in
+// the listen queue. A watchdog answers a request whose exchanges outlast their time limit.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +22,7 @@
 #include "agent_socket.h"
 #include "kerberos_client.h"
 #include "logger.h"
+#include "watchdog.h"
 
 namespace vesk::agentd {
 
@@ -49,14 +56,19 @@ class AgentServer {
   // Prepares the socket's directory, binds the socket with mode 0666 and listens.
   bool listen(std::string& why);
   // Serves until stopFd becomes readable, then stops accepting, ends the open connections and
-  // waits (bounded) for them. Returns false when the listener failed.
+  // waits a little for their threads. False when some are still inside the Kerberos library (the
+  // process should then leave without running destructors).
   bool run(int stopFd);
 
   // Answers one decoded request from peer (public for tests of the dispatch).
   agentproto::Reply handle(const agentproto::Request& request, const Peer& peer) const;
 
  private:
-  void serveConnection(agentproto::UniqueFd fd, Peer peer);
+  void serveLoop();
+  void startThreadLocked();
+  void serveConnection(int fd, const Peer& peer);
+  // Runs the request with its time limit; false when the watchdog has answered instead.
+  bool answer(int fd, const agentproto::Request& request, const Peer& peer);
   void logRequest(const Peer& peer, const agentproto::Request& request, const agentproto::Reply& reply) const;
   void logRefusal(const Peer& peer, const std::string& why) const;
   bool sendReply(int fd, agentproto::Reply reply) const;
@@ -69,8 +81,12 @@ class AgentServer {
   dev_t socketDevice_ = 0;
   ino_t socketInode_ = 0;
 
+  Watchdog watchdog_;
   std::mutex mutex_;
-  std::condition_variable idle_;
+  std::condition_variable threadsDone_;
+  std::size_t threads_ = 0;
+  std::size_t waiting_ = 0;
+  bool stopping_ = false;
   std::set<int> connections_;
 };
 

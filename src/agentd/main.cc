@@ -9,7 +9,6 @@
 #include <string>
 
 #include "agent_server.h"
-#include "bounded_call.h"
 #include "cache_helper.h"
 #include "logger.h"
 #include "props.h"
@@ -72,14 +71,10 @@ int main(int argc, char** argv) {
   if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why);
   vesk::agentd::AgentServer server(settings);
   if (!server.listen(why)) return fail(why);
-  const bool served = server.run(stopPipe[0]);
-  auto logger = vesk::Logger::GetLogger("agentd");
-  if (!vesk::agentd::drainOutstandingWork(std::chrono::seconds(1))) {
-    // Exchanges abandoned after their time limit are still waiting inside the Kerberos library;
-    // they hold nothing that needs cleaning up. Leave without running destructors under them.
-    if (logger) logger->log(2, "stopped, abandoning %zu unanswered Kerberos exchanges", vesk::agentd::outstandingWork());
-    _exit(served ? 0 : 1);
-  }
-  if (logger) logger->log(2, "stopped");
-  return served ? 0 : 1;
+  const bool ended = server.run(stopPipe[0]);
+  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
+  // Threads still waiting inside the Kerberos library hold nothing that needs cleaning up: leave
+  // without running destructors under them.
+  if (!ended) _exit(0);
+  return 0;
 }
