@@ -314,6 +314,10 @@ class PrivateAgent {
     ADD_FAILURE() << "kestrovad did not start";
   }
   ~PrivateAgent() {
+    stop();
+    removeFiles();
+  }
+  void stop() {
     kill(pid_, SIGTERM);
     int status = 0;
     for (auto deadline = Clock::now() + std::chrono::seconds(15); Clock::now() < deadline;) {
@@ -322,6 +326,11 @@ class PrivateAgent {
     }
     kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
+  }
+  void removeFiles() const {
+    unlink(settings_.c_str());
+    unlink((directory_ + "/kestrovad.log").c_str());
+    rmdir(directory_.c_str());
   }
   const std::string& settings() const { return settings_; }
   pid_t pid() const { return pid_; }
@@ -377,6 +386,7 @@ TEST_F(AgentRealmTest, GetUserReturnsWithinTheProbeTimeWhenTheKdcIsAwayOrSilent)
     EXPECT_TRUE(session.lastErrorText.find(realm) != std::string::npos) << session.lastErrorText;
   }
   unlink(config.c_str());
+  rmdir(directory.c_str());
 }
 
 std::size_t openDescriptors(pid_t pid) {
