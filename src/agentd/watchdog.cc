@@ -37,8 +37,10 @@ void Watchdog::loop() {
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
       if (it->second.deadline < earliest->second.deadline) earliest = it;
     }
-    if (earliest->second.deadline > Clock::now()) {
-      changed_.wait_until(lock, earliest->second.deadline);
+    // A copy: the entry may be disarmed while this thread waits.
+    const Clock::time_point deadline = earliest->second.deadline;
+    if (deadline > Clock::now()) {
+      changed_.wait_until(lock, deadline);
       continue;
     }
     std::function<void()> action = std::move(earliest->second.onExpiry);

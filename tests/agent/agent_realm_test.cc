@@ -321,9 +321,14 @@ class PrivateAgent {
     kill(pid_, SIGTERM);
     int status = 0;
     for (auto deadline = Clock::now() + std::chrono::seconds(15); Clock::now() < deadline;) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) return;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        // A sanitizer report ends the agent with another status.
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kestrovad status " << status;
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    ADD_FAILURE() << "kestrovad did not stop on SIGTERM";
     kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
   }

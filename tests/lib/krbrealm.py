@@ -57,7 +57,8 @@ Agent(realm, socket_path, settings_path, extra_settings={}, binary=None, log_pat
 Command line (for the demo and for CTest fixtures):
     krbrealm.py up DIR [--agent PATH_TO_KESTROVAD]   start realm (and agent) detached; prints the
                                                      environment as shell assignments; state in DIR
-    krbrealm.py down DIR                             stop what "up" started (by the PIDs it saved)
+    krbrealm.py down DIR                             stop what "up" started (by the PIDs it saved);
+                                                     fails when the agent's output holds sanitizer reports
     krbrealm.py env DIR                              print the environment again
 """
 
@@ -397,7 +398,7 @@ class Agent:
         os.makedirs(directory, mode=0o755, exist_ok=True)
         os.chmod(directory, 0o755)
         self.write_settings()
-        out = open(self.log_path + ".out", "ab")
+        out = open(self.log_path + ".out", "wb")
         try:
             self._process = subprocess.Popen([self.binary, "--foreground"], env=self.env(),
                                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
@@ -440,16 +441,27 @@ def _print_env(state):
             print("# %s=%s" % (key, state[key]))
 
 
+def sanitizer_reports(path):
+    """Lines of AddressSanitizer/UndefinedBehaviorSanitizer reports in a daemon's output file."""
+    try:
+        with open(path, errors="replace") as f:
+            return [line.rstrip() for line in f if "Sanitizer" in line or "runtime error:" in line]
+    except OSError:
+        return []
+
+
 def _down(directory):
+    """Stops what "up" started; returns the sanitizer reports found in the agent's output."""
     path = _state_path(directory)
     if not os.path.exists(path):
-        return
+        return []
     with open(path) as f:
         state = json.load(f)
     _stop_pid(state.get("AGENT_PID"), "kestrovad")
     _stop_pid(state.get("KADMIND_PID"), "kadmind")
     _stop_pid(state.get("KDC_PID"), "krb5kdc")
     os.unlink(path)
+    return sanitizer_reports(state["AGENT_LOG"] + ".out") if state.get("AGENT_LOG") else []
 
 
 def _up(directory, agent_binary):
@@ -506,7 +518,10 @@ def main(argv):
             _down(args.dir)
             return 1
     elif args.command == "down":
-        _down(args.dir)
+        reports = _down(args.dir)
+        if reports:
+            print("krbrealm: the agent's output holds sanitizer reports:\n" + "\n".join(reports), file=sys.stderr)
+            return 1
     else:
         with open(_state_path(args.dir)) as f:
             _print_env(json.load(f))
