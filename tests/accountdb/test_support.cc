@@ -171,6 +171,30 @@ pid_t deadPid() {
   return pid;
 }
 
+ProgramResult runProgram(const std::vector<std::string>& argv) {
+  int pipeFds[2];
+  if (argv.empty() || pipe2(pipeFds, O_CLOEXEC) != 0) return {-1, ""};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    dup2(pipeFds[1], 2);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  std::string output;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  close(pipeFds[0]);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return {-1, output};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
+}
+
 bool enterPrivateMountNamespace() {
   if (geteuid() != 0) return false;
   if (unshare(CLONE_NEWNS) != 0) return false;

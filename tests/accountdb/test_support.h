@@ -63,6 +63,14 @@ void killChild(pid_t pid);
 // A process id that no process has: a child that has already been reaped.
 pid_t deadPid();
 
+// Runs argv[0] (a path) with argv and returns its exit status and what it wrote to standard
+// output and standard error together.
+struct ProgramResult {
+  int status;
+  std::string output;
+};
+ProgramResult runProgram(const std::vector<std::string>& argv);
+
 // Moves the calling process into a mount namespace of its own, with private propagation. False
 // when that is not permitted (not root).
 bool enterPrivateMountNamespace();

@@ -1,0 +1,154 @@
+// The command-backed and account storages on the system's own paths, with the system's real
+// useradd, userdel, groupadd and groupdel. Runs in a private mount namespace with a copy of /etc
+// over /etc and empty file systems over /home, /var/log and /var/mail (needs root); the results
+// are checked with getent and pwck inside the namespace.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "account_paths.h"
+#include "db_account.h"
+#include "db_command.h"
+#include "db_file.h"
+#include "test_support.h"
+
+namespace {
+
+using vesk::DBFile;
+using vesk::DBGrCommand;
+using vesk::DBGrGroup;
+using vesk::DBPwCommand;
+using vesk::DBPwUser;
+using vesk::test::exists;
+using vesk::test::LogCapture;
+using vesk::test::readFile;
+using vesk::test::runProgram;
+using vesk::test::TempDir;
+
+std::string getent(const std::string& database, const std::string& key) {
+  const auto result = runProgram({"/usr/bin/getent", database, key});
+  return result.status == 0 ? result.output : "";
+}
+
+class AccountCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!vesk::test::enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
+    const std::string etc = dir_ / "etc";
+    ASSERT_EQ(runProgram({"/bin/cp", "-a", "/etc", etc}).status, 0);
+    ASSERT_TRUE(vesk::test::bindMount(etc, "/etc"));
+    mounts_.push_back("/etc");
+    for (const char* target : {"/home", "/var/log", "/var/mail"}) {
+      ASSERT_TRUE(vesk::test::mountTmpfs(target, "16m")) << target;
+      mounts_.push_back(target);
+    }
+    pwckBefore_ = runProgram({"/usr/sbin/pwck", "-r"});
+  }
+  void TearDown() override {
+    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) vesk::test::unmount(*it);
+  }
+  // pwck finds nothing that it did not find in the copy of /etc before the test.
+  void expectPwckAccepts() {
+    const auto after = runProgram({"/usr/sbin/pwck", "-r"});
+    EXPECT_EQ(after.status, pwckBefore_.status);
+    EXPECT_EQ(after.output, pwckBefore_.output);
+    EXPECT_EQ(runProgram({"/usr/sbin/grpck", "-r"}).status, 0);
+  }
+  void expectNothingLocked() {
+    for (const char* file : {"/etc/passwd.lock", "/etc/shadow.lock", "/etc/group.lock", "/etc/passwd+",
+                             "/etc/shadow+", "/etc/group+"}) {
+      EXPECT_FALSE(exists(file)) << file;
+    }
+    EXPECT_EQ(DBFile::lockedFileCount(), 0);
+  }
+
+  TempDir dir_;
+  LogCapture log_;
+  std::vector<std::string> mounts_;
+  vesk::test::ProgramResult pwckBefore_{};
+};
+
+TEST_F(AccountCommandsTest, UserCommandsAddUpdateAndRemoveAUser) {
+  ASSERT_EQ(mkdir("/home/build", 0755), 0);
+  const std::string line = "build:x:1001:100:Build account:/home/build:/bin/sh";
+  const std::string command = "/usr/sbin/useradd -u 1001 -g 100 -c Build account -d /home/build -s /bin/sh build ";
+  DBPwCommand users;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(users.add(line));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "executing command (" + command + ")...\n");
+  EXPECT_EQ(getent("passwd", "build"), line + "\n");
+  EXPECT_EQ(getent("shadow", "build").rfind("build:", 0), 0u);
+  expectPwckAccepts();
+
+  log_.clear();
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(users.add(line));  // the user exists: useradd fails
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(log_.has("1: command (" + command + ") failed, rc = 9."));
+
+  ASSERT_TRUE(users.open());
+  bool seen = false;
+  for (bool more = users.hasRecord(); more; more = users.next()) seen = seen || users.getRecord() == line;
+  EXPECT_TRUE(seen);
+  const std::string snapshot = users.snapshotName();
+  users.close();
+  EXPECT_FALSE(exists(snapshot));
+
+  ASSERT_TRUE(users.update("build:x:1001:100:Builder:/home/build:/bin/bash"));
+  EXPECT_EQ(getent("passwd", "build"), "build:x:1001:100:Builder:/home/build:/bin/bash\n");
+  expectPwckAccepts();
+  expectNothingLocked();
+
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(users.remove("build:x:1001:100:Builder:/home/build:/bin/bash"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "executing command (/usr/sbin/userdel build )...\n");
+  EXPECT_EQ(getent("passwd", "build"), "");
+  EXPECT_EQ(getent("shadow", "build"), "");
+  expectPwckAccepts();
+}
+
+TEST_F(AccountCommandsTest, GroupCommandsAddAndRemoveAGroup) {
+  DBGrCommand groups;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(groups.add("builders:x:1500:"));
+  EXPECT_FALSE(groups.add("builders:x:1500:"));
+  ASSERT_TRUE(groups.update("builders:x:1500:root"));
+  const std::string afterUpdate = getent("group", "builders");
+  ASSERT_TRUE(groups.remove("builders:x:1500:"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "executing command (/usr/sbin/groupadd -g 1500 builders )...\n"
+            "executing command (/usr/sbin/groupadd -g 1500 builders )...\n"
+            "executing command (/usr/sbin/groupdel builders )...\n");
+  EXPECT_EQ(afterUpdate, "builders:x:1500:root\n");
+  EXPECT_TRUE(log_.has("1: command (/usr/sbin/groupadd -g 1500 builders ) failed, rc = 9."));
+  EXPECT_EQ(getent("group", "builders"), "");
+  EXPECT_EQ(runProgram({"/usr/sbin/grpck", "-r"}).status, 0);
+  expectNothingLocked();
+}
+
+TEST_F(AccountCommandsTest, AccountStoragesChangeTheSystemFilesDirectly) {
+  ASSERT_EQ(mkdir("/home/carol", 0755), 0);
+  DBPwUser users;
+  DBGrGroup groups;
+  const std::string carol = "carol:x:1001:100:Carol:/home/carol:/bin/sh";
+  ASSERT_TRUE(users.add(carol));
+  EXPECT_EQ(getent("passwd", "carol"), carol + "\n");
+  EXPECT_EQ(getent("shadow", "carol"), "carol:*:::::::\n");
+  expectPwckAccepts();
+  ASSERT_TRUE(users.update("carol:x:1001:100:Carol Smith:/home/carol:/bin/bash"));
+  EXPECT_EQ(getent("passwd", "carol"), "carol:x:1001:100:Carol Smith:/home/carol:/bin/bash\n");
+  ASSERT_TRUE(users.remove(carol));
+  EXPECT_EQ(getent("passwd", "carol"), "");
+  EXPECT_EQ(getent("shadow", "carol"), "");
+
+  ASSERT_TRUE(groups.add("carols:x:1600:carol"));
+  EXPECT_EQ(getent("group", "carols"), "carols:x:1600:carol\n");
+  ASSERT_TRUE(groups.remove("carols:x:1600:"));
+  EXPECT_EQ(getent("group", "carols"), "");
+  expectPwckAccepts();
+  expectNothingLocked();
+
+  ASSERT_TRUE(users.open());  // reads /etc/passwd without a lock
+  EXPECT_EQ(users.getRecord().rfind("root:", 0), 0u);
+}
+
+}  // namespace
