@@ -3,6 +3,7 @@
 // over /etc and empty file systems over /home, /var/log and /var/mail (needs root); the results
 // are checked with getent and pwck inside the namespace.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "account_paths.h"
@@ -149,6 +150,22 @@ TEST_F(AccountCommandsTest, AccountStoragesChangeTheSystemFilesDirectly) {
 
   ASSERT_TRUE(users.open());  // reads /etc/passwd without a lock
   EXPECT_EQ(users.getRecord().rfind("root:", 0), 0u);
+}
+
+TEST_F(AccountCommandsTest, SnapshotThatCannotBeCreatedFailsOpen) {
+  ASSERT_TRUE(vesk::test::mountTmpfs("/tmp", "1m"));
+  mounts_.push_back("/tmp");
+  ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  DBPwCommand users;
+  DBGrCommand groups;
+  EXPECT_FALSE(users.open());
+  const auto records = log_.records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].rfind("3: cannot create temporary file /tmp/passwddb.", 0), 0u) << records[0];
+  log_.clear();
+  EXPECT_FALSE(groups.open());
+  EXPECT_TRUE(log_.records().empty());
+  EXPECT_FALSE(users.isOpen());
 }
 
 }  // namespace
