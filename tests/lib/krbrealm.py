@@ -4,7 +4,9 @@
 Everything lives in one work directory; the daemons listen on 127.0.0.1 only, on free ports picked
 at start. Only processes started here are ever stopped, by their PID, and every wait is bounded.
 Needs Debian's krb5-kdc, krb5-admin-server and krb5-user, and root (kadmind and the KDC need it
-only for the database files; the tests run as root anyway).
+only for the database files; the tests run as root anyway). The work directory is made readable
+for everyone (the database stays private): the agent's credential-cache helper runs as the calling
+user and reads krb5.conf there, so put it where every user can reach it, such as under /tmp.
 
 Library use:
 
