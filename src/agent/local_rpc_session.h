@@ -55,7 +55,9 @@ class LocalRpcSession {
   ValidationResult setPasswordKrb5(const std::string& user, const Shredder& newPassword);
   // A readable text for any result value.
   std::string errorString(ValidationResult result) const;
-  // The user, or an empty pointer when the agent does not know the name.
+  // The user, or an empty pointer when the agent does not know the name or cannot reach the realm
+  // (lastErrorText then says which). Every principal of the realm counts as a Unix user, so the
+  // flags change nothing.
   std::shared_ptr<AgentUser> getUser(const std::string& name, int flags);
 
   // After result 9: the Kerberos error code and its text. After any other result, what the agent

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <thread>
 
@@ -364,9 +365,9 @@ void AgentServer::logRequest(const Peer& peer, const Request& request, const Rep
                  static_cast<int>(peer.pid), request.user.c_str(), request.adminUser.c_str(),
                  agentproto::messageTypeName(request.type), outcome.c_str());
   } else if (request.type == MessageType::Authenticate) {
-    logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),
-                 static_cast<int>(peer.pid), request.cacheName.c_str(), agentproto::messageTypeName(request.type),
-                 outcome.c_str());
+    logger_->log(level, "uid=%u pid=%d account=%s cache=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),
+                 static_cast<int>(peer.pid), reply.principal.empty() ? "-" : reply.principal.c_str(),
+                 request.cacheName.c_str(), agentproto::messageTypeName(request.type), outcome.c_str());
   } else {
     logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),
                  static_cast<int>(peer.pid), request.user.c_str(), agentproto::messageTypeName(request.type),
