@@ -74,12 +74,17 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
   const std::string path = dir_ / "shadow";
   writeFile(path, contentAt(0), 0640);
 
-  // How long one whole writer takes, so that the kills fall across all of its steps.
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(finish(startWriter(path, 0), false), 0);
-  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  // Kills fall anywhere in the time one whole writer takes and a little after, as measured on the
+  // writer that ran last to its end (so that the spread follows the load of the machine).
+  auto timeWriter = [&](int version) {
+    const auto start = std::chrono::steady_clock::now();
+    const int status = finish(startWriter(path, version), false);
+    const auto span = std::chrono::steady_clock::now() - start;
+    return std::make_pair(status, std::chrono::duration_cast<std::chrono::microseconds>(span).count());
+  };
+  auto [firstStatus, span] = timeWriter(0);
+  ASSERT_EQ(firstStatus, 0);
   std::mt19937 random(4711);
-  std::uniform_int_distribution<long> delay(0, span.count() * 5 / 4);
 
   int version = 0;
   int newContent = 0;
@@ -89,7 +94,8 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
     SCOPED_TRACE("commit " + std::to_string(commit));
     // A writer killed at a random moment.
     const pid_t victim = startWriter(path, 2 * commit - 1);
-    const struct timespec pause = {0, delay(random) * 1000};
+    const long delay = std::uniform_int_distribution<long>(0, span * 5 / 4)(random);
+    const struct timespec pause = {delay / 1000000, (delay % 1000000) * 1000};
     nanosleep(&pause, nullptr);
     const int status = finish(victim, true);
     const std::string after = readFile(path);
@@ -101,7 +107,9 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
     }
     if (exists(path + ".lock")) ++staleLocks;
     // The next writer runs to its end: it must take over whatever lock the victim left.
-    ASSERT_EQ(finish(startWriter(path, 2 * commit), false), 0);
+    const auto [status2, span2] = timeWriter(2 * commit);
+    ASSERT_EQ(status2, 0);
+    span = span2;
     version = 2 * commit;
     ASSERT_EQ(readFile(path), contentAt(version));
     ASSERT_FALSE(exists(path + ".lock"));
