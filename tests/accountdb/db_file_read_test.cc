@@ -106,17 +106,6 @@ TEST_F(DBFileReadTest, OpenNeedsAPathAnExistingFileAndForWritingTheLock) {
   EXPECT_EQ(other.getRecord(), "wheel:x:10:");
 }
 
-TEST_F(DBFileReadTest, AFileThatCannotBeWrittenDoesNotOpenForWriting) {
-  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
-  const std::string path = dir_ / "shadow";
-  writeFile(path, "root:*:1:0:99999:7:::\n", 0400);
-  DBFile file(path.c_str());
-  ASSERT_TRUE(file.lock());
-  EXPECT_FALSE(file.open());
-  EXPECT_TRUE(log_.has("1: cannot open file " + path + "."));
-  file.unlock();
-}
-
 TEST_F(DBFileReadTest, FreshStorageAndRecordOperationsChangeNothing) {
   const std::string path = dir_ / "passwd";
   writeFile(path, "root:x:0:0:root:/root:/bin/bash\n");
