@@ -8,7 +8,6 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "lib"))
 import krbrealm  # noqa: E402
 import sandbox  # noqa: E402
-from krbrealm import Agent, Realm  # noqa: E402
 
 sandbox.enter_private_namespace()
 
@@ -35,18 +34,10 @@ def main():
     binary = os.path.join(build, "src", "main", "tarvenko")
     kestrovad = os.path.join(build, "src", "agentd", "kestrovad")
     with sandbox.Sandbox() as box:
-        realm = Realm(os.path.join(box.root, "realm"))
-        print("Bringing up the throwaway realm %s and the directory agent on 127.0.0.1 ..." % realm.realm)
-        realm.start()
-        agent = Agent(realm, os.path.join(box.root, "run", "daemon"), os.path.join(box.root, "agent.conf"),
-                      binary=kestrovad)
-        agent.start()
-        try:
+        print("Bringing up a throwaway Kerberos realm and the directory agent on 127.0.0.1 ...")
+        with krbrealm.realm_and_agent(box.root, kestrovad) as (realm, agent):
             tour(box, realm, agent, binary)
-        finally:
-            agent.stop()
-            realm.stop()
-            print("Realm and agent stopped; the sandbox is gone.")
+        print("Realm and agent stopped; the sandbox is gone.")
 
 
 def tour(box, realm, agent, binary):

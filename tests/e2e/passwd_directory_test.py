@@ -5,7 +5,6 @@ import sys
 
 import krbrealm
 import sandbox
-from krbrealm import Agent, Realm
 
 sandbox.enter_private_namespace()
 
@@ -14,16 +13,8 @@ def main():
     binary, kestrovad = sys.argv[1], sys.argv[2]
     check = sandbox.Checker()
     with sandbox.Sandbox() as box:
-        realm = Realm(os.path.join(box.root, "realm"))
-        realm.start()
-        agent = Agent(realm, os.path.join(box.root, "run", "daemon"), os.path.join(box.root, "agent.conf"),
-                      binary=kestrovad)
-        agent.start()
-        try:
+        with krbrealm.realm_and_agent(box.root, kestrovad) as (realm, agent):
             run_tests(box, realm, agent, binary, check)
-        finally:
-            agent.stop()
-            realm.stop()
     check.finish()
 
 

@@ -5,7 +5,6 @@ import time
 
 import krbrealm
 import sandbox
-from krbrealm import Agent, Realm
 
 sandbox.enter_private_namespace()
 
@@ -24,16 +23,8 @@ def main():
     binary, kestrovad = sys.argv[1], sys.argv[2]
     check = sandbox.Checker()
     with sandbox.Sandbox() as box:
-        realm = Realm(os.path.join(box.root, "realm"))
-        realm.start()
-        agent = Agent(realm, os.path.join(box.root, "run", "daemon"), os.path.join(box.root, "agent.conf"),
-                      binary=kestrovad, extra_settings={"log.level": "0"})
-        agent.start()
-        try:
+        with krbrealm.realm_and_agent(box.root, kestrovad, extra_settings={"log.level": "0"}) as (realm, agent):
             run_tests(box, realm, agent, binary, check)
-        finally:
-            agent.stop()
-            realm.stop()
     check.finish()
 
 

@@ -64,6 +64,7 @@ Command line (for the demo and for CTest fixtures):
     krbrealm.py env DIR                              print the environment again
 """
 
+import contextlib
 import json
 import os
 import signal
@@ -427,6 +428,23 @@ class Agent:
         _stop_pid(self.pid, "kestrovad")
         self.pid = None
         self._process = None
+
+
+@contextlib.contextmanager
+def realm_and_agent(workdir, kestrovad, extra_settings=None):
+    """A started realm and agent under workdir for the duration of a with block; both stopped after."""
+    realm = Realm(os.path.join(workdir, "realm"))
+    realm.start()
+    try:
+        agent = Agent(realm, os.path.join(workdir, "run", "daemon"), os.path.join(workdir, "agent.conf"),
+                      binary=kestrovad, extra_settings=extra_settings)
+        agent.start()
+        try:
+            yield realm, agent
+        finally:
+            agent.stop()
+    finally:
+        realm.stop()
 
 
 # Command line -------------------------------------------------------------------------------
