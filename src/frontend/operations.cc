@@ -5,6 +5,7 @@
 
 #include "account_names.h"
 #include "exit_status.h"
+#include "kerberos_translation.h"
 #include "local_rpc_session.h"
 #include "outcome_report.h"
 #include "paths.h"
@@ -17,38 +18,8 @@ namespace {
 constexpr const char* kValidate = "validate";
 constexpr const char* kChange = "change";
 
-// Kerberos codes that the agent reports with result 9, in the MIT error table's numbering.
-constexpr int kClientRevoked = -1765328366;
-constexpr int kTgtRevoked = -1765328364;
-constexpr int kClientUnknown = -1765328378;
-constexpr int kPreauthFailed = -1765328360;
-constexpr int kBadIntegrity = -1765328353;
-// Result code "access denied" of the Kerberos password-change protocol.
-constexpr int kKpasswdAccessDenied = 5;
-
 // Results of the agent.
-constexpr int kResultInvalid = 2;
-constexpr int kResultDisabled = 3;
-constexpr int kResultPolicy = 5;
-constexpr int kResultChangeDisabled = 6;
 constexpr int kResultKerberos = 9;
-constexpr int kResultPermission = 10;
-
-int translateKerberosFailure(int code, bool administratorOperation) {
-  switch (code) {
-    case kClientRevoked:
-    case kTgtRevoked:
-      return kResultDisabled;
-    case kClientUnknown:
-    case kPreauthFailed:
-    case kBadIntegrity:
-      return kResultInvalid;
-    case kKpasswdAccessDenied:
-      return administratorOperation ? kResultPermission : kResultChangeDisabled;
-    default:
-      return kResultPolicy;
-  }
-}
 
 }  // namespace
 

@@ -37,10 +37,10 @@ bool openLocked(Operator& op, const PasswdRun& run, const char* path) {
 
 }  // namespace
 
-int updateShadowPassword(const PasswdRun& run, bool recheckAging) {
+int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging) {
   SignalBlock quiet;
-  vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(kShadowPath);
-  if (!openLocked(op, run, kShadowPath)) return 3;
+  vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(path);
+  if (!openLocked(op, run, path)) return 3;
   vesk::DBShadow record = op.find(run.targetName);
   if (record.isEmpty()) {
     std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());
@@ -63,10 +63,10 @@ int updateShadowPassword(const PasswdRun& run, bool recheckAging) {
   return updated && committed ? 0 : 3;
 }
 
-int updatePasswdPassword(const PasswdRun& run) {
+int updatePasswdPassword(const PasswdRun& run, const char* path) {
   SignalBlock quiet;
-  vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(kPasswdPath);
-  if (!openLocked(op, run, kPasswdPath)) return 3;
+  vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(path);
+  if (!openLocked(op, run, path)) return 3;
   vesk::DBPasswd record = op.find(run.targetName);
   if (record.isEmpty()) {
     std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());

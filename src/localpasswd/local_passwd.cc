@@ -137,8 +137,9 @@ int localRoad(PasswdRun& run) {
     std::fprintf(stderr, "%s: cannot change ID to root\n", run.progName.c_str());
     return refuse(run, "refused: cannot change ID to root");
   }
-  const int result = run.inShadow && access(kShadowPath, F_OK) == 0 ? updateShadowPassword(run, !callerIsRoot)
-                                                                     : updatePasswdPassword(run);
+  const int result = run.inShadow && access(kShadowPath, F_OK) == 0
+                         ? updateShadowPassword(run, kShadowPath, !callerIsRoot)
+                         : updatePasswdPassword(run, kPasswdPath);
   if (result != 0) {
     std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
     logOutcome(run, 3, "failed: the account file was not updated");
