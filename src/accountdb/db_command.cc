@@ -12,16 +12,16 @@
 #include "db_log.h"
 #include "db_operator.h"
 #include "db_records.h"
-#include "fd.h"
 #include "process_spawn.h"
+#include "unique_fd.h"
 
 namespace vesk {
 namespace {
 
 // Runs program with stdin from /dev/null and the given output; -1 when /dev/null cannot be opened.
 int spawnQuietly(const char* program, const char* const* arguments, int output) {
-  db::Fd input(::open(kNullDevicePath, O_RDONLY | O_CLOEXEC));
-  db::Fd sink(::open(kNullDevicePath, O_WRONLY | O_CLOEXEC));
+  UniqueFd input(::open(kNullDevicePath, O_RDONLY | O_CLOEXEC));
+  UniqueFd sink(::open(kNullDevicePath, O_WRONLY | O_CLOEXEC));
   if (!input.valid() || !sink.valid()) return -1;
   const int fds[3] = {input.get(), output >= 0 ? output : sink.get(), sink.get()};
   return spawnfv(0, 3, fds, program, arguments);

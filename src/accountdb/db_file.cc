@@ -82,7 +82,7 @@ bool DBFile::lockFile() {
   const std::string linkName = path + "." + std::to_string(static_cast<long>(::getpid()));
   const std::string lockName = path + ".lock";
   {
-    db::Fd link(::open(linkName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd link(::open(linkName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!link.valid()) return false;
     if (!writeLockOwner(link.get()) || !link.close()) {
       ::unlink(linkName.c_str());
@@ -97,7 +97,7 @@ bool DBFile::lockFile() {
     char content[32];
     ssize_t count;
     {
-      db::Fd lockFd(::open(lockName.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+      UniqueFd lockFd(::open(lockName.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
       if (!lockFd.valid()) return false;
       do {
         count = ::read(lockFd.get(), content, sizeof content - 1);
@@ -145,7 +145,7 @@ bool DBFile::open() {
   if (opened) close();
   if (!readOnly && !locked) return false;
   const int flags = (openMode == OpenMode::Input ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY;
-  db::Fd fd(::open(path.c_str(), flags));
+  UniqueFd fd(::open(path.c_str(), flags));
   db::IoFailure failure;
   if (!fd.valid()) {
     failure.set("open", path, errno);

@@ -27,7 +27,7 @@
 
 #include "db_storage.h"
 #include "db_text.h"
-#include "fd.h"
+#include "unique_fd.h"
 
 namespace vesk {
 
@@ -72,7 +72,7 @@ class DBFile : public DBStorage {
   enum class OpenMode { Input, InputOutput };
 
   OpenMode openMode = OpenMode::InputOutput;
-  db::Fd stream;
+  UniqueFd stream;
   std::shared_ptr<const DBText> text;
   std::size_t recordOffset = 0;  // where the current record begins in text
   std::size_t nextOffset = 0;    // where the following record begins in text

@@ -71,7 +71,7 @@ bool DBFile::writeText(std::span<const std::string_view> pieces) {
     return false;
   }
   TemporaryFile temp(path + "+");
-  db::Fd fd;
+  UniqueFd fd;
   if (!openTempFile(fd, temp.name().c_str(), "w", &status, &failure)) {
     db::logger().log(db::kFailure, "cannot open temporary file %s for writing.", temp.name().c_str());
     db::logFailure(failure);
@@ -81,9 +81,9 @@ bool DBFile::writeText(std::span<const std::string_view> pieces) {
   if (written && ::fsync(fd.get()) != 0) written = failure.set("fsync", temp.name(), errno);
   if (written && !fd.close()) written = failure.set("close", temp.name(), errno);
   const std::string directory = directoryOf(path);
-  db::Fd directoryFd;
+  UniqueFd directoryFd;
   if (written) {
-    directoryFd = db::Fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    directoryFd = UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directoryFd.valid()) written = failure.set("open", directory, errno);
   }
   if (!written) {

@@ -62,14 +62,14 @@ bool copyFile(const char* target, const char* source, db::IoFailure* failure) {
   if (target == nullptr || *target == '\0' || source == nullptr || *source == '\0') {
     return failure->set("copy", target != nullptr ? target : "", EINVAL);
   }
-  db::Fd from(::open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  UniqueFd from(::open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!from.valid()) return failure->set("open", source, errno);
   struct stat status;
   if (::fstat(from.get(), &status) != 0) return failure->set("stat", source, errno);
-  db::Fd to;
+  UniqueFd to;
   {
     UmaskGuard mask(077);
-    to = db::Fd(::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666));
+    to = UniqueFd(::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666));
   }
   if (!to.valid()) return failure->set("open", target, errno);
   struct stat targetStatus;
@@ -85,7 +85,7 @@ bool copyFile(const char* target, const char* source, db::IoFailure* failure) {
   return true;
 }
 
-bool openTempFile(db::Fd& file, const char* name, const char* mode, const struct stat* status,
+bool openTempFile(UniqueFd& file, const char* name, const char* mode, const struct stat* status,
                   db::IoFailure* failure) {
   if (name == nullptr || *name == '\0' || mode == nullptr || *mode == '\0') {
     return failure->set("open", name != nullptr ? name : "", EINVAL);
@@ -99,10 +99,10 @@ bool openTempFile(db::Fd& file, const char* name, const char* mode, const struct
   } else {
     flags |= update ? O_RDWR : O_RDONLY;
   }
-  db::Fd created;
+  UniqueFd created;
   {
     UmaskGuard mask(0777);
-    created = db::Fd(::open(name, flags, 0666));
+    created = UniqueFd(::open(name, flags, 0666));
   }
   if (!created.valid()) return failure->set("open", name, errno);
   if (status != nullptr) {

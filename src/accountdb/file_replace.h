@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "db_log.h"
-#include "fd.h"
+#include "unique_fd.h"
 
 namespace vesk {
 
@@ -25,7 +25,7 @@ bool copyFile(const char* target, const char* source, db::IoFailure* failure);
 // truncation, "a" appends, anything else reads; a second character "+" adds the other direction).
 // The file is created under the process mask 0777, so it has no permission bits until, when status
 // is given, it takes status's owner and group and status's permission bits masked with 0664.
-bool openTempFile(db::Fd& file, const char* name, const char* mode, const struct stat* status,
+bool openTempFile(UniqueFd& file, const char* name, const char* mode, const struct stat* status,
                   db::IoFailure* failure);
 
 // Writes all pieces to fd in order, resuming after short writes.

@@ -40,11 +40,6 @@ IoStatus waitFor(int fd, short events, Clock::time_point deadline, int& errorNum
 
 }  // namespace
 
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-}
-
 UniqueFd connectUnix(const std::string& path, Clock::time_point deadline, int& errorNumber) {
   struct sockaddr_un address;
   std::memset(&address, 0, sizeof address);

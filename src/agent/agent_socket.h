@@ -1,5 +1,5 @@
-// Descriptor ownership and deadline-bounded frame I/O on the agent's Unix stream socket, shared by
-// the client and the daemon.
+// Deadline-bounded frame I/O on the agent's Unix stream socket, shared by the client and the
+// daemon.
 #pragma once
 
 #include <chrono>
@@ -7,37 +7,11 @@
 #include <string>
 
 #include "agent_protocol.h"
+#include "unique_fd.h"
 
 namespace vesk::agentproto {
 
 using Clock = std::chrono::steady_clock;
-
-// Owns one descriptor and closes it once.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 enum class IoStatus { Ok, Closed, Timeout, Error };
 

@@ -44,7 +44,7 @@ std::string callerCacheName() {
 
 class LocalRpcSession::Connection {
  public:
-  Connection(std::string path, agentproto::UniqueFd fd, long replyTimeoutMs)
+  Connection(std::string path, UniqueFd fd, long replyTimeoutMs)
       : path_(std::move(path)), fd_(std::move(fd)), replyTimeoutMs_(replyTimeoutMs) {}
 
   // Sends an encoded request frame and reads the reply.
@@ -84,7 +84,7 @@ class LocalRpcSession::Connection {
   }
 
   std::string path_;
-  agentproto::UniqueFd fd_;
+  UniqueFd fd_;
   long replyTimeoutMs_;
 };
 
@@ -93,7 +93,7 @@ LocalRpcSession::LocalRpcSession(const std::string& endpoint, bool, bool) {
   const long connectTimeoutMs = timeoutSetting(PN::AGENT_CONNECT_TIMEOUT_MS, kDefaultConnectTimeoutMs);
   const long replyTimeoutMs = timeoutSetting(PN::AGENT_REPLY_TIMEOUT_MS, kDefaultReplyTimeoutMs);
   int errorNumber = 0;
-  agentproto::UniqueFd fd =
+  UniqueFd fd =
       agentproto::connectUnix(path, Clock::now() + std::chrono::milliseconds(connectTimeoutMs), errorNumber);
   if (!fd.valid()) {
     const std::string reason = errorNumber == ETIMEDOUT

@@ -24,7 +24,6 @@ using agentproto::IoStatus;
 using agentproto::MessageType;
 using agentproto::Reply;
 using agentproto::Request;
-using agentproto::UniqueFd;
 
 constexpr auto kSendTimeout = std::chrono::seconds(5);
 // Serving threads kept waiting in accept() between bursts of connections.

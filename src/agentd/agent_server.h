@@ -77,7 +77,7 @@ class AgentServer {
   ServerSettings settings_;
   KerberosClient kerberos_;
   std::shared_ptr<Logger> logger_;
-  agentproto::UniqueFd listener_;
+  UniqueFd listener_;
   dev_t socketDevice_ = 0;
   ino_t socketInode_ = 0;
 

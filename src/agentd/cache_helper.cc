@@ -21,7 +21,6 @@ using agentproto::Clock;
 using agentproto::IoStatus;
 using agentproto::MessageType;
 using agentproto::Reply;
-using agentproto::UniqueFd;
 
 int executableFd = -1;
 

@@ -26,7 +26,6 @@ namespace vesk {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using agentproto::UniqueFd;
 
 constexpr long kConnectTimeoutMs = 300;
 constexpr long kReplyTimeoutMs = 500;
