@@ -12,18 +12,8 @@
 #include "db_file.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::DBGrCommand;
-using vesk::DBGrGroup;
-using vesk::DBPwCommand;
-using vesk::DBPwUser;
-using vesk::test::exists;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::runProgram;
-using vesk::test::TempDir;
 
 std::string getent(const std::string& database, const std::string& key) {
   const auto result = runProgram({"/usr/bin/getent", database, key});
@@ -33,19 +23,17 @@ std::string getent(const std::string& database, const std::string& key) {
 class AccountCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!vesk::test::enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
-    const std::string etc = dir_ / "etc";
-    ASSERT_EQ(runProgram({"/bin/cp", "-a", "/etc", etc}).status, 0);
-    ASSERT_TRUE(vesk::test::bindMount(etc, "/etc"));
+    if (!enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
+    ASSERT_TRUE(overlayEtcWithCopy(dir_ / "etc"));
     mounts_.push_back("/etc");
     for (const char* target : {"/home", "/var/log", "/var/mail"}) {
-      ASSERT_TRUE(vesk::test::mountTmpfs(target, "16m")) << target;
+      ASSERT_TRUE(mountTmpfs(target, "16m")) << target;
       mounts_.push_back(target);
     }
     pwckBefore_ = runProgram({"/usr/sbin/pwck", "-r"});
   }
   void TearDown() override {
-    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) vesk::test::unmount(*it);
+    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) unmount(*it);
   }
   // pwck finds nothing that it did not find in the copy of /etc before the test.
   void expectPwckAccepts() {
@@ -65,7 +53,7 @@ class AccountCommandsTest : public ::testing::Test {
   TempDir dir_;
   LogCapture log_;
   std::vector<std::string> mounts_;
-  vesk::test::ProgramResult pwckBefore_{};
+  ProgramResult pwckBefore_{};
 };
 
 TEST_F(AccountCommandsTest, UserCommandsAddUpdateAndRemoveAUser) {
@@ -153,7 +141,7 @@ TEST_F(AccountCommandsTest, AccountStoragesChangeTheSystemFilesDirectly) {
 }
 
 TEST_F(AccountCommandsTest, SnapshotThatCannotBeCreatedFailsOpen) {
-  ASSERT_TRUE(vesk::test::mountTmpfs("/tmp", "1m"));
+  ASSERT_TRUE(mountTmpfs("/tmp", "1m"));
   mounts_.push_back("/tmp");
   ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
   DBPwCommand users;
@@ -169,3 +157,4 @@ TEST_F(AccountCommandsTest, SnapshotThatCannotBeCreatedFailsOpen) {
 }
 
 }  // namespace
+}  // namespace vesk::test

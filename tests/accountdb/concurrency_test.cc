@@ -1,28 +1,16 @@
 // Eight processes changing fifty records each of one file at the same time. A writer whose lock
 // is refused tries again after a short pause (the library itself never waits).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "db_file.h"
-#include "db_operator.h"
 #include "db_records.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::DBOperator;
-using vesk::DBShadow;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 constexpr int kWriters = 8;
 constexpr int kRecordsEach = 50;
@@ -39,20 +27,15 @@ int writer(const std::string& path, int id, const std::string& result) {
   for (int r = 0; r < kRecordsEach; ++r) {
     bool committed = false;
     for (int attempt = 0; attempt < kAttempts && !committed; ++attempt) {
-      DBOperator<DBShadow, DBFile> op(path);
       log.clear();
-      if (!op.storage.lock()) {
+      const Change result = changeShadowPassword(path, nameOf(id, r), newPassword(id, r));
+      if (result == Change::LockRefused) {
         if (!log.has("1: cannot lock file " + path + ".")) return 10;
         const struct timespec pause = {0, (200 + (attempt * 7919 + id * 104729) % 800) * 1000L};
         nanosleep(&pause, nullptr);
         continue;
       }
-      if (!op.storage.open() || !op.load(op.storage)) return 11;
-      DBShadow record = op.find(nameOf(id, r));
-      if (record.isEmpty()) return 12;
-      record.password = newPassword(id, r);
-      if (!op.update(record)) return 13;
-      if (!op.commit()) return 14;
+      if (result != Change::Committed) return 10 + static_cast<int>(result);
       committed = true;
     }
     out << nameOf(id, r) << (committed ? " committed\n" : " refused\n");
@@ -60,11 +43,7 @@ int writer(const std::string& path, int id, const std::string& result) {
   return out.flush() ? 0 : 15;
 }
 
-class ConcurrencyTest : public ::testing::Test {
- protected:
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-};
+using ConcurrencyTest = DBTest;
 
 TEST_F(ConcurrencyTest, EveryCommittedChangeIsInTheFinalFile) {
   const std::string path = dir_ / "shadow";
@@ -76,16 +55,10 @@ TEST_F(ConcurrencyTest, EveryCommittedChangeIsInTheFinalFile) {
 
   std::vector<pid_t> pids;
   for (int w = 0; w < kWriters; ++w) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(writer(path, w, dir_ / ("result" + std::to_string(w))));
-    pids.push_back(pid);
+    pids.push_back(startChild([&] { return writer(path, w, dir_ / ("result" + std::to_string(w))); }));
+    ASSERT_GT(pids.back(), 0);
   }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
-  }
+  for (pid_t pid : pids) EXPECT_EQ(waitChild(pid), 0) << "writer " << pid;
 
   // The file parses whole, with the records in their order.
   std::istringstream file(readFile(path));
@@ -117,7 +90,8 @@ TEST_F(ConcurrencyTest, EveryCommittedChangeIsInTheFinalFile) {
   }
   EXPECT_GT(committed, 0);
   std::cout << "changes committed: " << committed << " of " << kWriters * kRecordsEach << "\n";
-  EXPECT_FALSE(vesk::test::exists(path + ".lock"));
+  EXPECT_FALSE(exists(path + ".lock"));
 }
 
 }  // namespace
+}  // namespace vesk::test

@@ -2,29 +2,15 @@
 // the old or the new content, and the next writer takes over the lock the dead one left.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <random>
 
-#include "db_file.h"
-#include "db_operator.h"
-#include "db_records.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::DBOperator;
-using vesk::DBShadow;
-using vesk::test::exists;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 constexpr int kCommits = 200;
 constexpr int kLines = 2000;
@@ -45,30 +31,12 @@ std::string contentAt(int version) {
 
 // A writer process that changes the target to `version`; exits 0 when its commit succeeded.
 pid_t startWriter(const std::string& path, int version) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  DBOperator<DBShadow, DBFile> op(path);
-  if (!op.storage.lock()) _exit(2);
-  if (!op.storage.open() || !op.load(op.storage)) _exit(3);
-  DBShadow record = op.find("user" + std::to_string(kTarget));
-  record.password = passwordOf(version);
-  if (!op.update(record)) _exit(4);
-  _exit(op.commit() ? 0 : 5);
+  return startChild([&] {
+    return static_cast<int>(changeShadowPassword(path, "user" + std::to_string(kTarget), passwordOf(version)));
+  });
 }
 
-int finish(pid_t pid, bool kill) {
-  if (kill) ::kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-class CrashTest : public ::testing::Test {
- protected:
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
-};
+using CrashTest = DBTest;
 
 TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
   const std::string path = dir_ / "shadow";
@@ -78,7 +46,7 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
   // writer that ran last to its end (so that the spread follows the load of the machine).
   auto timeWriter = [&](int version) {
     const auto start = std::chrono::steady_clock::now();
-    const int status = finish(startWriter(path, version), false);
+    const int status = waitChild(startWriter(path, version));
     const auto span = std::chrono::steady_clock::now() - start;
     return std::make_pair(status, std::chrono::duration_cast<std::chrono::microseconds>(span).count());
   };
@@ -97,7 +65,8 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
     const long delay = std::uniform_int_distribution<long>(0, span * 5 / 4)(random);
     const struct timespec pause = {delay / 1000000, (delay % 1000000) * 1000};
     nanosleep(&pause, nullptr);
-    const int status = finish(victim, true);
+    kill(victim, SIGKILL);
+    const int status = waitChild(victim);
     const std::string after = readFile(path);
     if (after == contentAt(2 * commit - 1)) {
       ++newContent;
@@ -124,3 +93,4 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
 }
 
 }  // namespace
+}  // namespace vesk::test

@@ -7,23 +7,14 @@
 #include "db_table.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::DBGrGroup;
-using vesk::DBPwUser;
-using vesk::test::exists;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 const std::string kPasswd = "root:x:0:0:root:/root:/bin/bash\n+nis\n";
 const std::string kShadow = "root:*:19000:0:99999:7:::\n+nis\n";
 const std::string kCarol = "carol:x:1001:100:Carol:/home/carol:/bin/sh";
 
-class DBAccountTest : public ::testing::Test {
+class DBAccountTest : public DBTest {
  protected:
   void SetUp() override {
     passwd_ = dir_ / "passwd";
@@ -42,9 +33,6 @@ class DBAccountTest : public ::testing::Test {
     EXPECT_EQ(DBFile::lockedFileCount(), 0);
   }
 
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
   std::string passwd_, shadow_, group_;
 };
 
@@ -166,17 +154,17 @@ TEST_F(DBAccountTest, ReadingGoesThroughTheFileMemberWithoutLocks) {
 
 TEST_F(DBAccountTest, ListingsShowFileNameRuleAndRecords) {
   writeFile(passwd_, "root:x:0:0:root:/root:/bin/bash\n# comment\n+nis\ndaemon:x:1:1::/:/sbin/nologin\n");
-  vesk::DBOperator<vesk::DBPasswd, DBFile> users(passwd_);
+  DBOperator<DBPasswd, DBFile> users(passwd_);
   users.storage.setReadOnly(true);
   ASSERT_TRUE(users.storage.open());
   ASSERT_TRUE(users.load(users.storage));
   std::ostringstream out;
-  out << vesk::tableOf(users);
+  out << tableOf(users);
   const std::string rule(60, '-');
   EXPECT_EQ(out.str(), "User File: " + passwd_ + "\n" + rule +
                            "\nroot:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1::/:/sbin/nologin\n");
 
-  vesk::DBGroupTable groups{"/etc/group", {}};
+  DBGroupTable groups{"/etc/group", {}};
   groups.records.emplace_back();
   ASSERT_TRUE(groups.records.back().parse("staff:x:50:alice,bob"));
   std::ostringstream groupOut;
@@ -185,3 +173,4 @@ TEST_F(DBAccountTest, ListingsShowFileNameRuleAndRecords) {
 }
 
 }  // namespace
+}  // namespace vesk::test

@@ -6,17 +6,8 @@
 #include "db_command.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBCommandPrograms;
-using vesk::DBGrCommand;
-using vesk::DBPwCommand;
-using vesk::test::exists;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 // A program that writes its arguments, each followed by a NUL byte, to $RECORD_FILE and exits
 // with $RECORD_STATUS.
@@ -34,7 +25,7 @@ std::vector<std::string> splitNul(const std::string& text) {
   return parts;
 }
 
-class DBCommandTest : public ::testing::Test {
+class DBCommandTest : public DBTest {
  protected:
   void SetUp() override {
     add_ = dir_ / "add";
@@ -54,9 +45,6 @@ class DBCommandTest : public ::testing::Test {
   DBCommandPrograms programs() const { return {nullptr, add_.c_str(), remove_.c_str()}; }
   std::vector<std::string> recorded() const { return exists(record_) ? splitNul(readFile(record_)) : std::vector<std::string>{}; }
 
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
   std::string add_, remove_, record_, passwd_;
 };
 
@@ -185,3 +173,4 @@ TEST_F(DBCommandTest, UpdateEditsTheAccountFileThroughAnOperator) {
 }
 
 }  // namespace
+}  // namespace vesk::test

@@ -5,16 +5,10 @@
 #include "db_file.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
 
-using vesk::DBFile;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
-
-class DBFileLockTest : public ::testing::Test {
+class DBFileLockTest : public DBTest {
  protected:
   void SetUp() override {
     shadow_ = dir_ / "shadow";
@@ -23,9 +17,6 @@ class DBFileLockTest : public ::testing::Test {
   std::string lockName() const { return shadow_ + ".lock"; }
   static std::string ownerText(long pid) { return std::to_string(pid) + std::string(1, '\0'); }
 
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
   std::string shadow_;
 };
 
@@ -34,12 +25,11 @@ TEST_F(DBFileLockTest, LockFileHoldsOwnPidAndNulAndGoesWithUnlock) {
   ASSERT_TRUE(file.lock());
   EXPECT_TRUE(file.isLocked());
   EXPECT_EQ(readFile(lockName()), ownerText(getpid()));
-  EXPECT_EQ(readFile(lockName()).size(), std::to_string(getpid()).size() + 1);
   EXPECT_EQ(dir_.list(), (std::vector<std::string>{"shadow", "shadow.lock"}));  // no link file left
   EXPECT_TRUE(log_.has("0: file " + shadow_ + " is locked."));
   file.unlock();
   EXPECT_FALSE(file.isLocked());
-  EXPECT_FALSE(vesk::test::exists(lockName()));
+  EXPECT_FALSE(exists(lockName()));
   EXPECT_EQ(log_.records(), (std::vector<std::string>{"0: file " + shadow_ + " is locked.",
                                                       "0: file " + shadow_ + " is unlocked.",
                                                       "0: all files are unlocked."}));
@@ -50,7 +40,7 @@ TEST_F(DBFileLockTest, LockFileHoldsOwnPidAndNulAndGoesWithUnlock) {
 }
 
 TEST_F(DBFileLockTest, StaleLockOfDeadProcessIsTakenOver) {
-  writeFile(lockName(), ownerText(vesk::test::deadPid()), 0600);
+  writeFile(lockName(), ownerText(deadPid()), 0600);
   DBFile file(shadow_.c_str());
   ASSERT_TRUE(file.lock());
   EXPECT_EQ(readFile(lockName()), ownerText(getpid()));
@@ -60,7 +50,7 @@ TEST_F(DBFileLockTest, StaleLockOfDeadProcessIsTakenOver) {
 
 // Lock files that must never be taken over, and whether their owner is named.
 TEST_F(DBFileLockTest, LockFilesOfLiveOrUnknownOwnersAreRefusedAtOnce) {
-  const pid_t sleeper = vesk::test::startSleeper();
+  const pid_t sleeper = startSleeper();
   struct Case {
     const char* what;
     std::string content;
@@ -93,7 +83,7 @@ TEST_F(DBFileLockTest, LockFilesOfLiveOrUnknownOwnersAreRefusedAtOnce) {
     EXPECT_EQ(FakeSystemLock::unlockCalls, 1);
     EXPECT_EQ(DBFile::lockedFileCount(), 0);
   }
-  vesk::test::killChild(sleeper);
+  killChild(sleeper);
 }
 
 TEST_F(DBFileLockTest, SameFileLockedTwiceIsRefusedAndFirstHolderStays) {
@@ -155,7 +145,7 @@ TEST_F(DBFileLockTest, FailingSystemLockTakesNothing) {
 }
 
 TEST_F(DBFileLockTest, DestroyingALockedFileKeepsItsLock) {
-  const int status = vesk::test::runInChild([&] {
+  const int status = runInChild([&] {
     { DBFile file(shadow_.c_str()); if (!file.lock()) return 1; }
     if (readFile(lockName()) != ownerText(getpid())) return 2;
     return DBFile::lockedFileCount() == 1 && FakeSystemLock::unlockCalls == 0 ? 0 : 3;
@@ -164,3 +154,4 @@ TEST_F(DBFileLockTest, DestroyingALockedFileKeepsItsLock) {
 }
 
 }  // namespace
+}  // namespace vesk::test

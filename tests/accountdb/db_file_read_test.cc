@@ -4,15 +4,10 @@
 #include "db_file.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
 
-using vesk::DBFile;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
-
-class DBFileReadTest : public ::testing::Test {
+class DBFileReadTest : public DBTest {
  protected:
   std::vector<std::string> readAll(DBFile& file) {
     std::vector<std::string> records;
@@ -21,10 +16,6 @@ class DBFileReadTest : public ::testing::Test {
     }
     return records;
   }
-
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
 };
 
 TEST_F(DBFileReadTest, RecordsAreTheLinesIncludingBlankOnes) {
@@ -118,7 +109,8 @@ TEST_F(DBFileReadTest, FreshStorageAndRecordOperationsChangeNothing) {
   EXPECT_FALSE(file.update("root:x:0:0:root:/root:/bin/sh"));
   EXPECT_FALSE(file.add("bob:x:1:1:::"));
   EXPECT_FALSE(file.remove("root:x:0:0:root:/root:/bin/bash"));
-  EXPECT_EQ(vesk::test::readFile(path), "root:x:0:0:root:/root:/bin/bash\n");
+  EXPECT_EQ(readFile(path), "root:x:0:0:root:/root:/bin/bash\n");
 }
 
 }  // namespace
+}  // namespace vesk::test

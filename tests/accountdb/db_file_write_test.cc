@@ -7,15 +7,8 @@
 #include "db_file.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::test::exists;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 const std::string kOld = "root:*:19000:0:99999:7:::\nbob:*:19001:0:99999:7:::\n";
 
@@ -25,7 +18,7 @@ struct stat statusOf(const std::string& path) {
   return status;
 }
 
-class DBFileWriteTest : public ::testing::Test {
+class DBFileWriteTest : public DBTest {
  protected:
   void SetUp() override {
     path_ = dir_ / "shadow";
@@ -41,9 +34,6 @@ class DBFileWriteTest : public ::testing::Test {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   }
 
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
   std::string path_;
 };
 
@@ -192,3 +182,4 @@ TEST_F(DBFileWriteTest, FailureBeforeRenameLeavesFileAsItWas) {
 }
 
 }  // namespace
+}  // namespace vesk::test

@@ -6,19 +6,8 @@
 #include "db_records.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::DBGroup;
-using vesk::DBOperator;
-using vesk::DBPasswd;
-using vesk::DBShadow;
-using vesk::test::exists;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 using PasswdOperator = DBOperator<DBPasswd, DBFile>;
 
@@ -27,7 +16,7 @@ const std::string kPasswd =
     "+bob\n"
     "daemon:x:1:1::/:/sbin/nologin\n";
 
-class DBOperatorTest : public ::testing::Test {
+class DBOperatorTest : public DBTest {
  protected:
   void SetUp() override {
     path_ = dir_ / "passwd";
@@ -49,9 +38,6 @@ class DBOperatorTest : public ::testing::Test {
     return names;
   }
 
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
   std::string path_;
 };
 
@@ -269,7 +255,7 @@ TEST_F(DBOperatorTest, ShadowAndGroupOperatorsChangeTheirFiles) {
 }
 
 // A storage other than a file: the operator reads it record by record and writes it as lines.
-class LinesStorage : public vesk::DBStorage {
+class LinesStorage : public DBStorage {
  public:
   explicit LinesStorage(const char* path) : DBStorage(path) { readOnly = false; }
   bool isFile() const override { return false; }
@@ -327,3 +313,4 @@ TEST_F(DBOperatorTest, ForEachRecordVisitsRecordsInTableOrder) {
 }
 
 }  // namespace
+}  // namespace vesk::test

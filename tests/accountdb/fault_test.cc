@@ -14,19 +14,8 @@
 #include "db_records.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::DBOperator;
-using vesk::DBShadow;
-using vesk::test::exists;
-using vesk::test::FakeSystemLock;
-using vesk::test::LogCapture;
-using vesk::test::readFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
-
-using ShadowOperator = DBOperator<DBShadow, DBFile>;
 
 std::string shadowLines(int count) {
   std::string text;
@@ -36,28 +25,20 @@ std::string shadowLines(int count) {
   return text;
 }
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public DBTest {
  protected:
   void SetUp() override {
-    if (!vesk::test::enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
+    if (!enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
     mountPoint_ = dir_ / "fs";
     ASSERT_EQ(mkdir(mountPoint_.c_str(), 0755), 0);
   }
   void TearDown() override {
-    if (!mountPoint_.empty()) vesk::test::unmount(mountPoint_);
+    if (!mountPoint_.empty()) unmount(mountPoint_);
   }
 
-  // Changes one record of path through an operator; returns what commit returned.
-  bool changeOneRecord(const std::string& path) {
-    ShadowOperator op(path);
-    EXPECT_TRUE(op.storage.lock());
-    EXPECT_TRUE(op.storage.open());
-    EXPECT_TRUE(op.load(op.storage));
-    DBShadow record = op.find("user7");
-    EXPECT_FALSE(record.isEmpty());
-    record.password = "$1$changed$0123456789abcdefghijkl";
-    EXPECT_TRUE(op.update(record));
-    return op.commit();
+  // Changes one record of path through an operator; every step up to the commit must succeed.
+  Change changeOneRecord(const std::string& path) {
+    return changeShadowPassword(path, "user7", "$1$changed$0123456789abcdefghijkl");
   }
 
   void expectInvariant(const std::string& path, const std::string& before) {
@@ -67,9 +48,6 @@ class FaultTest : public ::testing::Test {
     EXPECT_EQ(DBFile::lockedFileCount(), 0);
   }
 
-  TempDir dir_;
-  FakeSystemLock systemLock_;
-  LogCapture log_;
   std::string mountPoint_;
 };
 
@@ -90,7 +68,7 @@ TEST_F(FaultTest, FullFileSystemLeavesFileUnchanged) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(vesk::test::mountTmpfs(mountPoint_, "1m"));
+    ASSERT_TRUE(mountTmpfs(mountPoint_, "1m"));
     writeFile(path, before, 0640);
     struct statvfs fs;
     ASSERT_EQ(statvfs(mountPoint_.c_str(), &fs), 0);
@@ -98,14 +76,14 @@ TEST_F(FaultTest, FullFileSystemLeavesFileUnchanged) {
     ASSERT_GT(available, c.free + 16384);
     writeFile(mountPoint_ + "/filler", std::string(available - c.free - 16384, 'x'));  // room for the lock
     log_.clear();
-    EXPECT_FALSE(changeOneRecord(path));
+    EXPECT_EQ(changeOneRecord(path), Change::CommitFailed);
     const auto records = log_.records();
     EXPECT_NE(std::find(records.begin(), records.end(), c.message), records.end());
     EXPECT_NE(std::find_if(records.begin(), records.end(),
                            [](const std::string& r) { return r.find(" failed: No space left on device.") != r.npos; }),
               records.end());
     expectInvariant(path, before);
-    ASSERT_TRUE(vesk::test::unmount(mountPoint_));
+    ASSERT_TRUE(unmount(mountPoint_));
   }
 }
 
@@ -113,22 +91,22 @@ TEST_F(FaultTest, FailingRenameLeavesFileUnchanged) {
   const std::string before = shadowLines(20);
   const std::string path = mountPoint_ + "/shadow";
   writeFile(path, before, 0640);
-  ASSERT_TRUE(vesk::test::bindMount(path, path));  // a mount point cannot be renamed over
-  EXPECT_FALSE(changeOneRecord(path));
+  ASSERT_TRUE(bindMount(path, path));  // a mount point cannot be renamed over
+  EXPECT_EQ(changeOneRecord(path), Change::CommitFailed);
   EXPECT_TRUE(log_.has("1: cannot rename file " + path + "+ to " + path + "."));
   EXPECT_TRUE(log_.has("1: rename of " + path + "+ failed: Device or resource busy."));
   expectInvariant(path, before);
   EXPECT_EQ(readFile(path + "-"), before);
-  vesk::test::unmount(path);
+  unmount(path);
 }
 
 TEST_F(FaultTest, ReadOnlyDirectoryRefusesTheLockAndCreatesNothing) {
   const std::string before = shadowLines(20);
   const std::string path = mountPoint_ + "/shadow";
   writeFile(path, before, 0640);
-  ASSERT_TRUE(vesk::test::bindMount(mountPoint_, mountPoint_, true));
+  ASSERT_TRUE(bindMount(mountPoint_, mountPoint_, true));
   {
-    ShadowOperator op(path);
+    DBOperator<DBShadow, DBFile> op(path);
     EXPECT_FALSE(op.storage.lock());
     EXPECT_FALSE(op.storage.open());
     EXPECT_FALSE(op.load(op.storage));
@@ -136,9 +114,10 @@ TEST_F(FaultTest, ReadOnlyDirectoryRefusesTheLockAndCreatesNothing) {
   }
   EXPECT_TRUE(log_.has("1: cannot lock file " + path + "."));
   expectInvariant(path, before);
-  vesk::test::unmount(mountPoint_);
+  unmount(mountPoint_);
   EXPECT_EQ(readFile(path), before);
   EXPECT_FALSE(exists(path + "-"));
 }
 
 }  // namespace
+}  // namespace vesk::test

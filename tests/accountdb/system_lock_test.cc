@@ -8,11 +8,8 @@
 #include "db_file.h"
 #include "test_support.h"
 
+namespace vesk::test {
 namespace {
-
-using vesk::DBFile;
-using vesk::test::TempDir;
-using vesk::test::writeFile;
 
 constexpr const char* kSystemLockFile = "/etc/.pwd.lock";
 
@@ -42,22 +39,15 @@ long systemLockHolder() {
 class SystemLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!vesk::test::enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
-    etcCopy_ = dir_ / "etc";
-    const int status = vesk::test::runInChild([&] {
-      execl("/bin/cp", "cp", "-a", "/etc", etcCopy_.c_str(), static_cast<char*>(nullptr));
-      return 127;
-    });
-    ASSERT_EQ(status, 0);
-    ASSERT_TRUE(vesk::test::bindMount(etcCopy_, "/etc"));
-    mounted_ = true;
+    if (!enterPrivateMountNamespace()) GTEST_SKIP() << "needs root for a private mount namespace";
+    mounted_ = overlayEtcWithCopy(dir_ / "etc");
+    ASSERT_TRUE(mounted_);
   }
   void TearDown() override {
-    if (mounted_) vesk::test::unmount("/etc");
+    if (mounted_) unmount("/etc");
   }
 
   TempDir dir_;
-  std::string etcCopy_;
   bool mounted_ = false;
 };
 
@@ -79,3 +69,4 @@ TEST_F(SystemLockTest, SystemLockIsHeldFromFirstLockToLastUnlock) {
 }
 
 }  // namespace
+}  // namespace vesk::test

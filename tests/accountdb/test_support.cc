@@ -16,6 +16,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "db_file.h"
+#include "db_operator.h"
+#include "db_records.h"
 #include "logger.h"
 #include "system_lock.h"
 
@@ -140,35 +143,48 @@ FakeSystemLock::FakeSystemLock() {
 
 FakeSystemLock::~FakeSystemLock() { setSystemLockCalls(savedCalls); }
 
-int runInChild(const std::function<int()>& body) {
+pid_t startChild(const std::function<int()>& body) {
   const pid_t pid = fork();
-  if (pid < 0) return -1;
   if (pid == 0) _exit(body());
+  return pid;
+}
+
+int waitChild(pid_t pid) {
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+int runInChild(const std::function<int()>& body) { return waitChild(startChild(body)); }
+
 pid_t startSleeper() {
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return startChild([] {
     for (int i = 0; i < 600; ++i) sleep(1);  // bounded: ten minutes at most
-    _exit(0);
-  }
-  return pid;
+    return 0;
+  });
 }
 
 void killChild(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
+  waitChild(pid);
 }
 
 pid_t deadPid() {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(0);
-  waitpid(pid, nullptr, 0);
+  const pid_t pid = startChild([] { return 0; });
+  waitChild(pid);
   return pid;
+}
+
+Change changeShadowPassword(const std::string& path, const std::string& name, const std::string& password) {
+  DBOperator<DBShadow, DBFile> op(path);
+  if (!op.storage.lock()) return Change::LockRefused;
+  if (!op.storage.open() || !op.load(op.storage)) return Change::LoadFailed;
+  DBShadow record = op.find(name);
+  if (record.isEmpty()) return Change::NoRecord;
+  record.password = password;
+  if (!op.update(record)) return Change::UpdateFailed;
+  return op.commit() ? Change::Committed : Change::CommitFailed;
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv) {
@@ -213,5 +229,9 @@ bool bindMount(const std::string& source, const std::string& target, bool readOn
 }
 
 bool unmount(const std::string& target) { return umount2(target.c_str(), MNT_DETACH) == 0; }
+
+bool overlayEtcWithCopy(const std::string& copy) {
+  return runProgram({"/bin/cp", "-a", "/etc", copy}).status == 0 && bindMount(copy, "/etc");
+}
 
 }  // namespace vesk::test

@@ -2,6 +2,7 @@
 // records, a fake system lock, child processes and private mount namespaces.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -55,6 +56,18 @@ class FakeSystemLock {
   static bool failLock;
 };
 
+// The fixture of most library tests: a fresh directory, the fake system lock and the log.
+class DBTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  FakeSystemLock systemLock_;
+  LogCapture log_;
+};
+
+// Runs body in a forked child that exits with body's result.
+pid_t startChild(const std::function<int()>& body);
+// Reaps pid and returns its exit status, or 128 + signal.
+int waitChild(pid_t pid);
 // Runs body in a forked child and returns its exit status (body's result), or 128 + signal.
 int runInChild(const std::function<int()>& body);
 // A child that sleeps until killed; killChild ends and reaps it.
@@ -62,6 +75,11 @@ pid_t startSleeper();
 void killChild(pid_t pid);
 // A process id that no process has: a child that has already been reaped.
 pid_t deadPid();
+
+// Changes the password of the record `name` of the shadow file at path through an operator, as
+// one writer process does: lock, open, load, update, commit. Returns the first step that failed.
+enum class Change { Committed, LockRefused, LoadFailed, NoRecord, UpdateFailed, CommitFailed };
+Change changeShadowPassword(const std::string& path, const std::string& name, const std::string& password);
 
 // Runs argv[0] (a path) with argv and returns its exit status and what it wrote to standard
 // output and standard error together.
@@ -78,5 +96,7 @@ bool enterPrivateMountNamespace();
 bool mountTmpfs(const std::string& target, const std::string& size);
 bool bindMount(const std::string& source, const std::string& target, bool readOnly = false);
 bool unmount(const std::string& target);
+// Copies /etc to copy and bind-mounts the copy over /etc (in a private mount namespace).
+bool overlayEtcWithCopy(const std::string& copy);
 
 }  // namespace vesk::test
