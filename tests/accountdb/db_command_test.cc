@@ -48,45 +48,46 @@ class DBCommandTest : public DBTest {
   std::string add_, remove_, record_, passwd_;
 };
 
-TEST_F(DBCommandTest, AddRunsTheCommandWithEachFieldAsOneArgumentAndAnnouncesIt) {
-  DBPwCommand users(passwd_.c_str(), programs());
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(users.add("build:x:1001:100:Build account:/home/build:/bin/sh"));
-  const std::string announced = testing::internal::GetCapturedStdout();
-  const std::string text = add_ + " -u 1001 -g 100 -c Build account -d /home/build -s /bin/sh build ";
-  EXPECT_EQ(announced, "executing command (" + text + ")...\n");
-  EXPECT_EQ(log_.records(), (std::vector<std::string>{"1: executing command (" + text + ")..."}));
-  EXPECT_EQ(recorded(), (std::vector<std::string>{add_, "-u", "1001", "-g", "100", "-c", "Build account", "-d",
-                                                  "/home/build", "-s", "/bin/sh", "build"}));
-}
-
-TEST_F(DBCommandTest, ShellMetacharactersReachTheCommandLiterally) {
-  DBPwCommand users(passwd_.c_str(), programs());
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(users.add("ev;il:x:7:7:; rm -rf /:$(id):a'b`id`\" c|d&e>f *"));
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(recorded(), (std::vector<std::string>{add_, "-u", "7", "-g", "7", "-c", "; rm -rf /", "-d", "$(id)", "-s",
-                                                  "a'b`id`\" c|d&e>f *", "ev;il"}));
-  EXPECT_FALSE(exists(dir_ / "f"));
-}
-
-TEST_F(DBCommandTest, EmptyFieldsAreEmptyArgumentsAndGroupCommandsTakeGidAndName) {
+// Each field reaches the command as one literal argument (an empty field as an empty one), and
+// the command is announced on standard output and in the log.
+TEST_F(DBCommandTest, CommandsGetEachFieldAsOneLiteralArgumentAndAreAnnounced) {
   DBPwCommand users(passwd_.c_str(), programs());
   DBGrCommand groups((dir_ / "group").c_str(), programs());
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(users.add("bare:x:5:5:::"));
-  EXPECT_EQ(recorded(), (std::vector<std::string>{add_, "-u", "5", "-g", "5", "-c", "", "-d", "", "-s", "", "bare"}));
-  EXPECT_TRUE(users.remove("bare:ignored:1:1:x:y:z"));
-  EXPECT_EQ(recorded(), (std::vector<std::string>{remove_, "bare"}));
-  EXPECT_TRUE(groups.add("staff:x:50:alice,bob"));
-  EXPECT_EQ(recorded(), (std::vector<std::string>{add_, "-g", "50", "staff"}));
-  EXPECT_TRUE(groups.remove("staff:x:50:"));
-  EXPECT_EQ(recorded(), (std::vector<std::string>{remove_, "staff"}));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "executing command (" + add_ + " -u 5 -g 5 -c  -d  -s  bare )...\n"
-            "executing command (" + remove_ + " bare )...\n"
-            "executing command (" + add_ + " -g 50 staff )...\n"
-            "executing command (" + remove_ + " staff )...\n");
+  struct Case {
+    bool group;
+    bool add;
+    std::string line;
+    std::vector<std::string> arguments;  // after the program
+    std::string announced;               // between the parentheses, after the program
+  };
+  const std::vector<Case> cases = {
+      {false, true, "build:x:1001:100:Build account:/home/build:/bin/sh",
+       {"-u", "1001", "-g", "100", "-c", "Build account", "-d", "/home/build", "-s", "/bin/sh", "build"},
+       " -u 1001 -g 100 -c Build account -d /home/build -s /bin/sh build "},
+      {false, true, "ev;il:x:7:7:; rm -rf /:$(id):a'b`id`\" c|d&e>f *",
+       {"-u", "7", "-g", "7", "-c", "; rm -rf /", "-d", "$(id)", "-s", "a'b`id`\" c|d&e>f *", "ev;il"},
+       " -u 7 -g 7 -c ; rm -rf / -d $(id) -s a'b`id`\" c|d&e>f * ev;il "},
+      {false, true, "bare:x:5:5:::", {"-u", "5", "-g", "5", "-c", "", "-d", "", "-s", "", "bare"},
+       " -u 5 -g 5 -c  -d  -s  bare "},
+      {false, false, "bare:ignored:1:1:x:y:z", {"bare"}, " bare "},
+      {true, true, "staff:x:50:alice,bob", {"-g", "50", "staff"}, " -g 50 staff "},
+      {true, false, "staff:x:50:", {"staff"}, " staff "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    log_.clear();
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(c.group ? (c.add ? groups.add(c.line) : groups.remove(c.line))
+                        : (c.add ? users.add(c.line) : users.remove(c.line)));
+    const std::string program = c.add ? add_ : remove_;
+    const std::string announcement = "executing command (" + program + c.announced + ")...";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), announcement + "\n");
+    EXPECT_EQ(log_.records(), std::vector<std::string>{"1: " + announcement});
+    std::vector<std::string> argv = c.arguments;
+    argv.insert(argv.begin(), program);
+    EXPECT_EQ(recorded(), argv);
+  }
+  EXPECT_FALSE(exists(dir_ / "f"));
 }
 
 TEST_F(DBCommandTest, FailingCommandIsLoggedWithItsStatus) {
