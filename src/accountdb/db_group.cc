@@ -19,8 +19,6 @@ void DBGroup::clear() {
 }
 
 bool DBGroup::parse(const std::string& line) {
-  complete = false;
-  compat = false;
   std::string_view fields[kFieldCount];
   const std::size_t count = db::splitFields(line, fields, kFieldCount);
   const std::size_t stored = std::min(count, kFieldCount);
@@ -38,17 +36,8 @@ bool DBGroup::parse(const std::string& line) {
       rest.remove_prefix(comma + 1);
     }
   }
-  if (!name.empty() && (name[0] == '+' || name[0] == '-')) {
-    name.clear();
-    compat = true;
-    return false;
-  }
-  if (count == kFieldCount) {
-    complete = true;
-    return true;
-  }
-  name.clear();
-  return false;
+  complete = db::finishParse(name, compat, count, kFieldCount);
+  return complete;
 }
 
 std::string DBGroup::format() const {

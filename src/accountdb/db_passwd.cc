@@ -22,8 +22,6 @@ void DBPasswd::clear() {
 }
 
 bool DBPasswd::parse(const std::string& line) {
-  complete = false;
-  compat = false;
   std::string_view fields[kFieldCount];
   const std::size_t count = db::splitFields(line, fields, kFieldCount);
   const std::size_t stored = std::min(count, kFieldCount);
@@ -34,17 +32,8 @@ bool DBPasswd::parse(const std::string& line) {
   if (stored > 4) gecos.assign(fields[4]);
   if (stored > 5) home.assign(fields[5]);
   if (stored > 6) shell.assign(fields[6]);
-  if (!name.empty() && (name[0] == '+' || name[0] == '-')) {
-    name.clear();
-    compat = true;
-    return false;
-  }
-  if (count == kFieldCount) {
-    complete = true;
-    return true;
-  }
-  name.clear();
-  return false;
+  complete = db::finishParse(name, compat, count, kFieldCount);
+  return complete;
 }
 
 std::string DBPasswd::format() const {

@@ -25,7 +25,6 @@ bool DBShadow::isCompat() const { return compat; }
 void DBShadow::clear() { *this = DBShadow(); }
 
 bool DBShadow::parse(const std::string& line) {
-  compat = false;
   std::string_view fields[kFieldCount];
   const std::size_t count = db::splitFields(line, fields, kFieldCount);
   const std::size_t stored = std::min(count, kFieldCount);
@@ -35,14 +34,7 @@ bool DBShadow::parse(const std::string& line) {
                                                    &expiryDay};
   for (std::size_t i = 2; i < stored && i < 8; ++i) readNumber(*numbers[i - 2], fields[i]);
   if (stored > 8) readNumber(flag, fields[8]);
-  if (!name.empty() && (name[0] == '+' || name[0] == '-')) {
-    name.clear();
-    compat = true;
-    return false;
-  }
-  if (count == kFieldCount) return true;
-  name.clear();
-  return false;
+  return db::finishParse(name, compat, count, kFieldCount);
 }
 
 std::string DBShadow::format() const {

@@ -36,6 +36,13 @@ std::int64_t parseNumber(std::string_view field) {
   return static_cast<std::int64_t>(value);
 }
 
+bool finishParse(std::string& name, bool& compat, std::size_t count, std::size_t fieldCount) {
+  compat = !name.empty() && (name[0] == '+' || name[0] == '-');
+  if (!compat && count == fieldCount) return true;
+  name.clear();
+  return false;
+}
+
 DBLineKind classifyLine(std::string_view line, std::size_t fieldCount) {
   if (line.empty()) return DBLineKind::Other;
   if (line[0] == '+' || line[0] == '-') return DBLineKind::Compat;

@@ -24,6 +24,11 @@ std::int64_t parseNumber(std::string_view field);
 // record types' parse decides it.
 DBLineKind classifyLine(std::string_view line, std::size_t fieldCount);
 
+// The end of every parse, once name holds the first of count fields: a name that starts with '+'
+// or '-' makes a compatibility line (compat is set), a line of other than fieldCount fields no
+// record; name is cleared unless the line is a record. Returns whether it is one.
+bool finishParse(std::string& name, bool& compat, std::size_t count, std::size_t fieldCount);
+
 void appendSigned(std::string& out, std::int64_t value);
 void appendUnsigned(std::string& out, std::uint64_t value);
 
