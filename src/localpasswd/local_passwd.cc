@@ -41,6 +41,18 @@ int refuse(const PasswdRun& run, const char* outcome) {
   return kLocalRefused;
 }
 
+// The closing message and record of an update: result 0 is success, anything else a failure.
+int reportUpdate(const PasswdRun& run, int result, const char* changed, const char* failed) {
+  if (result == kLocalChanged) {
+    std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
+    logOutcome(run, 2, changed);
+  } else {
+    std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
+    logOutcome(run, 3, failed);
+  }
+  return result;
+}
+
 // The caller's name: the login name when its account has the real user id, else the name of the
 // account that has it. Empty when there is none, or when it is too long to be a name.
 std::string findCallerName(uid_t uid) {
@@ -72,14 +84,8 @@ int directoryRoad(PasswdRun& run) {
     logOutcome(run, 3, "directory change refused or abandoned");
     return kLocalFileFailed;
   }
-  if (result == 0) {
-    std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
-    logOutcome(run, 2, "directory password changed");
-    return kLocalChanged;
-  }
-  std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
-  logOutcome(run, 3, "directory change failed");
-  return kLocalDirectoryFailed;
+  return reportUpdate(run, result == 0 ? kLocalChanged : kLocalDirectoryFailed, "directory password changed",
+                      "directory change failed");
 }
 
 int localRoad(PasswdRun& run) {
@@ -140,14 +146,7 @@ int localRoad(PasswdRun& run) {
   const int result = run.inShadow && access(kShadowPath, F_OK) == 0
                          ? updateShadowPassword(run, kShadowPath, !callerIsRoot)
                          : updatePasswdPassword(run, kPasswdPath);
-  if (result != 0) {
-    std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
-    logOutcome(run, 3, "failed: the account file was not updated");
-    return result;
-  }
-  std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
-  logOutcome(run, 2, "password changed");
-  return kLocalChanged;
+  return reportUpdate(run, result, "password changed", "failed: the account file was not updated");
 }
 
 }  // namespace
