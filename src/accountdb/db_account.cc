@@ -6,13 +6,6 @@
 namespace vesk {
 namespace {
 
-// Takes the lock (unless read-only), opens and loads the operator's own storage.
-template <typename Operator>
-bool openOperator(Operator& op) {
-  if (!op.storage.isReadOnly() && !op.storage.lock()) return false;
-  return op.storage.open() && op.load(op.storage);
-}
-
 template <typename Entry>
 bool parseRecord(const std::string& line, Entry& entry) {
   return entry.parse(line) && !entry.isEmpty();
@@ -23,7 +16,7 @@ bool parseRecord(const std::string& line, Entry& entry) {
 template <typename Entry>
 bool changeRecord(const std::string& path, const Entry& entry, bool replace) {
   DBOperator<Entry, DBFile> op(path);
-  if (!openOperator(op)) return false;
+  if (!op.lockOpenLoad()) return false;
   if (op.find(entry.name).isEmpty()) return false;
   if (!(replace ? op.update(entry) : op.remove(entry))) return false;
   return op.commit();
@@ -32,7 +25,7 @@ bool changeRecord(const std::string& path, const Entry& entry, bool replace) {
 template <typename Entry>
 bool appendRecord(const std::string& path, const Entry& entry) {
   DBOperator<Entry, DBFile> op(path);
-  if (!openOperator(op) || !op.add(entry)) return false;
+  if (!op.lockOpenLoad() || !op.add(entry)) return false;
   return op.commit();
 }
 
@@ -71,7 +64,7 @@ bool DBPwUser::add(const std::string& line) {
   DBShadow shadow;
   if (!newShadowRecord(user.name, shadow)) return false;
   DBOperator<DBShadow, DBFile> op(shadowFile_);
-  if (!openOperator(op)) return true;  // added without a shadow record
+  if (!op.lockOpenLoad()) return true;  // added without a shadow record
   if (!op.add(shadow)) return false;
   return op.commit();
 }
@@ -82,7 +75,7 @@ bool DBPwUser::remove(const std::string& line) {
   DBShadow shadow;
   if (!newShadowRecord(user.name, shadow)) return false;
   DBOperator<DBShadow, DBFile> op(shadowFile_);
-  if (!openOperator(op)) return true;  // no shadow file to change
+  if (!op.lockOpenLoad()) return true;  // no shadow file to change
   if (op.find(shadow.name).isEmpty()) return false;
   if (!op.remove(shadow)) return false;
   return op.commit();

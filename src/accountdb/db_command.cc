@@ -41,7 +41,7 @@ std::string decimal(std::uint32_t value) { return std::to_string(value); }
 template <typename Entry>
 bool updateThroughOperator(const std::string& path, const Entry& entry) {
   DBOperator<Entry, DBFile> op(path);
-  if (!op.storage.lock() || !op.storage.open() || !op.load(op.storage)) return false;
+  if (!op.lockOpenLoad()) return false;
   if (op.find(entry.name).isEmpty()) return false;
   if (!op.update(entry)) return false;
   return op.commit();
@@ -85,15 +85,16 @@ void DBCommandStorage::unlock() {}
 bool DBCommandStorage::open() {
   if (opened) close();
   std::snprintf(tempName, sizeof tempName, "%s", kSnapshotTemplate);
-  tempFd = ::mkostemp(tempName, O_CLOEXEC);
-  if (tempFd < 0) {
+  tempFd.reset(::mkostemp(tempName, O_CLOEXEC));
+  if (!tempFd.valid()) {
     if (logSnapshotFailure) db::logger().log(db::kSystemFailure, "cannot create temporary file %s.", tempName);
     return false;
   }
   const char* const arguments[] = {programs.snapshot, path.c_str(), nullptr};
-  if (spawnQuietly(programs.snapshot, arguments, tempFd) == 0) {
-    tempStream = ::fdopen(tempFd, "r");
+  if (spawnQuietly(programs.snapshot, arguments, tempFd.get()) == 0) {
+    tempStream.reset(::fdopen(tempFd.get(), "r"));
     if (tempStream != nullptr) {
+      tempFd.release();  // the stream owns it now
       opened = true;
       first();
       return true;
@@ -106,14 +107,9 @@ bool DBCommandStorage::open() {
 void DBCommandStorage::close() {
   setEndOfData();
   opened = false;
-  if (tempStream != nullptr) {
-    std::fclose(tempStream);  // also closes tempFd
-    tempStream = nullptr;
-    tempFd = -1;
-    ::unlink(tempName);
-  } else if (tempFd != -1) {
-    ::close(tempFd);
-    tempFd = -1;
+  if (tempStream != nullptr || tempFd.valid()) {
+    tempStream.reset();
+    tempFd.reset();
     ::unlink(tempName);
   }
 }
@@ -123,7 +119,7 @@ bool DBCommandStorage::first() {
     setEndOfData();
     return false;
   }
-  std::rewind(tempStream);
+  std::rewind(tempStream.get());
   return next();
 }
 
@@ -133,7 +129,7 @@ bool DBCommandStorage::next() {
     return false;
   }
   do {
-    if (std::fgets(lineBuffer, sizeof lineBuffer, tempStream) == nullptr) {
+    if (std::fgets(lineBuffer, sizeof lineBuffer, tempStream.get()) == nullptr) {
       setEndOfData();
       return false;
     }

@@ -9,10 +9,12 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "account_paths.h"
 #include "db_storage.h"
+#include "unique_fd.h"
 
 namespace vesk {
 
@@ -28,6 +30,11 @@ struct DBCommandPrograms {
   const char* snapshot = kCatProgramPath;
   const char* add = nullptr;     // useradd or groupadd
   const char* remove = nullptr;  // userdel or groupdel
+};
+
+// Closes a stream (and with it its descriptor).
+struct StreamCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
 
 // What the two command storages share: the snapshot and its reading.
@@ -57,8 +64,8 @@ class DBCommandStorage : public DBStorage {
  private:
   bool logSnapshotFailure;
   char tempName[256];
-  int tempFd = -1;
-  std::FILE* tempStream = nullptr;
+  UniqueFd tempFd;
+  std::unique_ptr<std::FILE, StreamCloser> tempStream;
   char lineBuffer[1024];
 };
 

@@ -46,11 +46,12 @@ bool writeLockOwner(int fd) {
 
 }  // namespace
 
-int DBFile::lockCount = 0;
-
 DBFile::DBFile(const char* path) : DBStorage(path) { readOnly = false; }
 
-DBFile::~DBFile() { close(); }
+DBFile::~DBFile() {
+  close();
+  unlock();
+}
 
 bool DBFile::isFile() const { return true; }
 
@@ -59,10 +60,10 @@ void DBFile::setReadOnly(bool value) {
   openMode = value ? OpenMode::Input : OpenMode::InputOutput;
 }
 
-int DBFile::lockedFileCount() { return lockCount; }
+int DBFile::lockedFileCount() { return processSystemLock().levels(); }
 
 bool DBFile::lock() {
-  if (lockCount == 0 && systemLockCalls().lock() != 0) {
+  if (!systemLock.acquire()) {
     db::logger().log(db::kSystemFailure, "lckpwdf() failed.");
     return false;
   }
@@ -72,7 +73,7 @@ bool DBFile::lock() {
     if (busyOwner != 0) {
       db::logger().log(db::kFailure, "lock file %s.lock is held by process %ld.", path.c_str(), busyOwner);
     }
-    if (lockCount == 0) systemLockCalls().unlock();
+    if (!locked) systemLock.release();
     return false;
   }
   return true;
@@ -119,7 +120,6 @@ bool DBFile::lockFile() {
   if (!taken) return false;
   db::logger().log(db::kProgress, "file %s is locked.", path.c_str());
   locked = true;
-  ++lockCount;
   return true;
 }
 
@@ -128,11 +128,8 @@ void DBFile::unlock() {
   locked = false;
   db::logger().log(db::kProgress, "file %s is unlocked.", path.c_str());
   ::unlink((path + ".lock").c_str());
-  if (lockCount > 0) --lockCount;
-  if (lockCount == 0) {
-    db::logger().log(db::kProgress, "all files are unlocked.");
-    systemLockCalls().unlock();
-  }
+  systemLock.release();
+  if (processSystemLock().levels() == 0) db::logger().log(db::kProgress, "all files are unlocked.");
 }
 
 bool DBFile::open(const char* newPath) {

@@ -4,7 +4,8 @@
 // setReadOnly(true), open, reads, close. A writable DBFile opens only while it holds its lock.
 //
 // Locking has two levels. The system's password-file lock (lckpwdf, see system_lock.h) is held
-// while any DBFile of the process holds its own lock. The own lock is the file path + ".lock",
+// while any DBFile of the process holds its own lock; the DBFile that took them releases both at
+// unlock or destruction. The own lock is the file path + ".lock",
 // holding the owner's process id in decimal and one NUL byte, made by a hard link from the link
 // file path + "." + process id, so that it appears atomically. A lock file whose owner no longer
 // lives is taken over; one whose owner lives (the own process included), or whose content is no
@@ -27,6 +28,7 @@
 
 #include "db_storage.h"
 #include "db_text.h"
+#include "system_lock.h"
 #include "unique_fd.h"
 
 namespace vesk {
@@ -40,7 +42,7 @@ struct DBTextRest {
 class DBFile : public DBStorage {
  public:
   explicit DBFile(const char* path);
-  // Closes the file; the lock stays held (its owner releases it).
+  // Closes the file and releases its lock.
   ~DBFile() override;
 
   bool isFile() const override;
@@ -77,8 +79,7 @@ class DBFile : public DBStorage {
   std::size_t recordOffset = 0;  // where the current record begins in text
   std::size_t nextOffset = 0;    // where the following record begins in text
   long busyOwner = 0;            // live owner of the lock file seen by the last lockFile
-
-  static int lockCount;
+  SystemLockLevel systemLock;    // held while the file's own lock is
 };
 
 }  // namespace vesk

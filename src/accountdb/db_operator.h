@@ -1,8 +1,8 @@
 // DBOperator<Entry, Storage>: one account file in memory as records, with find, update, add,
 // remove and a commit that writes the file back through the storage's safe replacement.
 //
-// Calling order: construct on the file's path; storage.lock() (unless the storage is read-only);
-// storage.open(); load(storage); find, then update or remove, or add; commit(). Destroying the
+// Calling order: construct on the file's path; lockOpenLoad() (storage.lock() unless the storage
+// is read-only, storage.open(), load(storage)); find, then update or remove, or add; commit(). Destroying the
 // operator commits again, which writes pending changes and closes and unlocks the storage.
 //
 // Records keep their file order; added records come after all others, and the "+"/"-" lines of
@@ -34,6 +34,13 @@ class DBOperator {
   DBOperator(const DBOperator&) = delete;
   DBOperator& operator=(const DBOperator&) = delete;
   virtual ~DBOperator() { commit(); }
+
+  // The first steps of every use: takes the storage's lock (unless it is read-only), opens it and
+  // loads its records. False when a step fails; commit or destruction releases what was taken.
+  bool lockOpenLoad() {
+    if (!storage.isReadOnly() && !storage.lock()) return false;
+    return storage.open() && load(storage);
+  }
 
   // Reads the records of source from its current record on (callers pass the own storage right
   // after opening it). False when source is not open.

@@ -20,4 +20,20 @@ SystemLockCalls setSystemLockCalls(SystemLockCalls calls) {
 
 SystemLockCalls systemLockCalls() { return current(); }
 
+bool SystemLock::acquire() {
+  if (levels_ == 0 && current().lock() != 0) return false;
+  ++levels_;
+  return true;
+}
+
+void SystemLock::release() {
+  if (levels_ == 0) return;
+  if (--levels_ == 0) current().unlock();
+}
+
+SystemLock& processSystemLock() {
+  static SystemLock lock;
+  return lock;
+}
+
 }  // namespace vesk

@@ -72,7 +72,7 @@ bool prepareDirectory(const std::string& directory, std::string& why) {
 }
 
 std::string outcomeText(const Reply& reply) {
-  if (reply.result == 0) return "0 (success)";
+  if (reply.result == kResultSuccess) return "0 (success)";
   std::string text = std::to_string(reply.result);
   if (reply.errorCode != 0 || !reply.errorText.empty()) {
     text += " (code " + std::to_string(reply.errorCode);
@@ -265,7 +265,7 @@ void AgentServer::serveConnection(int fd, const Peer& peer) {
                std::to_string(agentproto::kProtocolVersion);
       }
       logRefusal(peer, why);
-      sendReply(fd, makeReply(agentproto::kResultBadRequest, "request refused: " + why));
+      sendReply(fd, makeReply(kResultBadRequest, "request refused: " + why));
       return;
     }
     Request request;
@@ -275,7 +275,7 @@ void AgentServer::serveConnection(int fd, const Peer& peer) {
     wipeMemory(frame.payload.data(), frame.payload.size());
     if (!decoded) {
       logRefusal(peer, std::string(agentproto::messageTypeName(frame.header.type)) + ": " + why);
-      if (!sendReply(fd, makeReply(agentproto::kResultBadRequest, "request refused: " + why))) return;
+      if (!sendReply(fd, makeReply(kResultBadRequest, "request refused: " + why))) return;
       continue;
     }
     if (!answer(fd, request, peer)) return;
@@ -295,7 +295,7 @@ struct AnswerClaim {
 bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   const auto timeout = request.type == MessageType::GetUser ? settings_.probeTimeout : settings_.kdcTimeout;
   auto claim = std::make_shared<AnswerClaim>();
-  Reply late = makeReply(agentproto::kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
+  Reply late = makeReply(kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
                                                             " did not answer within " +
                                                             std::to_string(timeout.count()) + " ms");
   // What the log record of a late answer needs, without the passwords.
@@ -332,17 +332,17 @@ Reply AgentServer::handle(const Request& request, const Peer& peer) const {
     case MessageType::Authenticate:
     case MessageType::SetWithCache:
       if (geteuid() != 0 && peer.uid != geteuid()) {
-        return makeReply(agentproto::kResultCredentialCache,
+        return makeReply(kResultCredentialCache,
                          "this agent does not run as root and uses credential caches only of uid " +
                              std::to_string(geteuid()));
       }
       return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
-    default: return makeReply(agentproto::kResultBadRequest, "request refused: not an operation");
+    default: return makeReply(kResultBadRequest, "request refused: not an operation");
   }
 }
 
 bool AgentServer::sendReply(int fd, Reply reply) const {
-  agentproto::SecretBuffer frame;
+  SecretBytes frame;
   std::string why;
   if (!agentproto::encodeReply(reply, frame, why)) {
     // A text the protocol cannot carry (too long, not printable): say so instead.
@@ -357,7 +357,7 @@ bool AgentServer::sendReply(int fd, Reply reply) const {
 
 void AgentServer::logRequest(const Peer& peer, const Request& request, const Reply& reply) const {
   if (!logger_) return;
-  const int level = reply.result == 0 ? 2 : 3;
+  const int level = reply.result == kResultSuccess ? 2 : 3;
   const std::string outcome = outcomeText(reply);
   if (request.type == MessageType::Set) {
     logger_->log(level, "uid=%u pid=%d account=%s admin=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),

@@ -22,11 +22,12 @@ using agentproto::IoStatus;
 using agentproto::MessageType;
 using agentproto::Reply;
 
-int executableFd = -1;
+// The agent's own executable, opened at start; the credential cache helper is started from it.
+UniqueFd executable;
 
 Reply helperFailure(const std::string& text) {
   Reply reply;
-  reply.result = agentproto::kResultCredentialCache;
+  reply.result = kResultCredentialCache;
   reply.errorText = text;
   return reply;
 }
@@ -44,8 +45,8 @@ int reap(pid_t pid, bool kill) {
 }  // namespace
 
 bool prepareCacheHelper(std::string& why) {
-  executableFd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  if (executableFd < 0) {
+  executable.reset(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+  if (!executable.valid()) {
     why = std::string("cannot open the agent's executable: ") + std::strerror(errno);
     return false;
   }
@@ -54,8 +55,8 @@ bool prepareCacheHelper(std::string& why) {
 
 Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, const RealmSettings& realm,
                      std::chrono::milliseconds timeout) {
-  if (executableFd < 0) return helperFailure("the credential cache helper is not available");
-  agentproto::SecretBuffer frame;
+  if (!executable.valid()) return helperFailure("the credential cache helper is not available");
+  SecretBytes frame;
   std::string why;
   if (!agentproto::encodeRequest(request, frame, why)) return helperFailure("cannot pass the request on: " + why);
   int pair[2];
@@ -71,7 +72,7 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
   std::string domainName = realm.domain;
   char* const argv[] = {program.data(), argument.data(), realmName.data(), domainName.data(), nullptr};
   const bool dropIdentity = geteuid() == 0;
-  const int helperFd = executableFd;
+  const int helperFd = executable.get();
   const int socketFd = theirs.get();
 
   const pid_t pid = fork();
@@ -98,7 +99,7 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
   const int exitStatus = reap(pid, status != IoStatus::Ok);
   if (timedOut) {
     Reply reply;
-    reply.result = agentproto::kResultKdcTimeout;
+    reply.result = kResultKdcTimeout;
     reply.errorText = "The Kerberos servers of realm " + realm.realm + " did not answer within " +
                       std::to_string(timeout.count()) + " ms";
     return reply;
@@ -138,7 +139,7 @@ int cacheHelperMain(int argc, char** argv) {
   } else {
     reply = helperFailure("not a credential cache request");
   }
-  agentproto::SecretBuffer out;
+  SecretBytes out;
   if (!agentproto::encodeReply(reply, out, why)) return 4;
   return agentproto::writeAll(0, out.data(), out.size(), deadline, errorNumber) == IoStatus::Ok ? 0 : 5;
 }

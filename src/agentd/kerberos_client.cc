@@ -137,18 +137,18 @@ Reply kerberosFailure(int result, krb5_error_code code) { return makeReply(resul
 
 // A failure that none of the caller's results describes: a value of the agent's own.
 Reply ownFailure(krb5_error_code code, const std::string& realm, const char* doing) {
-  if (code == kErrKdcUnreachable || code == kErrRealmUnknown) {
-    return makeReply(agentproto::kResultKdcUnreachable, code,
+  if (code == krb5code::kKdcUnreachable || code == krb5code::kRealmUnknown) {
+    return makeReply(kResultKdcUnreachable, code,
                      "The Kerberos servers of realm " + realm + " could not be reached while " + doing + ": " +
                          codeText(code));
   }
-  return makeReply(agentproto::kResultKerberosError, code,
+  return makeReply(kResultKerberosError, code,
                    std::string("Kerberos error while ") + doing + ": " + codeText(code) + " (" +
                        std::to_string(code) + ")");
 }
 
 Reply contextFailure(const Context& context) {
-  return makeReply(agentproto::kResultKerberosError, context.initError(),
+  return makeReply(kResultKerberosError, context.initError(),
                    "cannot initialise the Kerberos library: " + codeText(context.initError()));
 }
 
@@ -207,7 +207,7 @@ krb5_error_code refusingPrompter(krb5_context, void* data, const char*, const ch
   return KRB5_LIBOS_PWDINTR;
 }
 
-// Probes the principal: 0 exists, 17 unknown, otherwise a failure reply.
+// Probes the principal: kResultSuccess exists, kResultNoSuchAccount unknown, otherwise a failure reply.
 Reply probePrincipal(krb5_context context, krb5_principal principal, const std::string& realm) {
   InitOptions options(context);
   if (options.error() != 0) return ownFailure(options.error(), realm, "probing the user");
@@ -215,18 +215,18 @@ Reply probePrincipal(krb5_context context, krb5_principal principal, const std::
   Credentials creds(context);
   const krb5_error_code code = krb5_get_init_creds_password(context, creds.get(), principal, nullptr, refusingPrompter,
                                                             &prompted, 0, nullptr, options.get());
-  if (prompted || code == 0 || code == kErrClientRevoked || code == kErrAccountExpired ||
-      code == kErrPasswordExpired) {
-    return makeReply(0, 0, std::string());
+  if (prompted || code == 0 || code == krb5code::kClientRevoked || code == krb5code::kAccountExpired ||
+      code == krb5code::kPasswordExpired) {
+    return makeReply(kResultSuccess, 0, std::string());
   }
-  if (code == kErrPrincipalUnknown) return kerberosFailure(17, code);
+  if (code == krb5code::kPrincipalUnknown) return kerberosFailure(kResultNoSuchAccount, code);
   return ownFailure(code, realm, "probing the user");
 }
 
 // Failure of the AS exchange for the password service on the change and set paths.
 Reply passwordServiceAuthFailure(krb5_error_code code, const std::string& realm) {
   const int result = changeAuthResult(code);
-  if (result != 0) return kerberosFailure(result, code);
+  if (result != kResultSuccess) return kerberosFailure(result, code);
   return ownFailure(code, realm, "authenticating to the password service");
 }
 
@@ -236,12 +236,12 @@ Reply serverReply(const ServerAnswer& answer) {
       serverResultText(std::string_view(answer.resultString.data, answer.resultString.length));
   const std::string fixed = kpasswdResultText(answer.resultCode);
   switch (answer.resultCode) {
-    case kKpasswdSuccess: return makeReply(0, 0, std::string());
-    case kKpasswdSoftError: return makeReply(5, answer.resultCode, text.empty() ? fixed : text);
-    case kKpasswdAuthError: return makeReply(2, answer.resultCode, text.empty() ? fixed : text);
-    case kKpasswdAccessDenied: return makeReply(9, answer.resultCode, text.empty() ? fixed : text);
+    case krb5code::kKpasswdSuccess: return makeReply(kResultSuccess, 0, std::string());
+    case krb5code::kKpasswdSoftError: return makeReply(kResultPolicy, answer.resultCode, text.empty() ? fixed : text);
+    case krb5code::kKpasswdAuthError: return makeReply(kResultInvalidCredentials, answer.resultCode, text.empty() ? fixed : text);
+    case krb5code::kKpasswdAccessDenied: return makeReply(kResultKerberos, answer.resultCode, text.empty() ? fixed : text);
     default:
-      return makeReply(agentproto::kResultPasswordServer, answer.resultCode,
+      return makeReply(kResultPasswordServer, answer.resultCode,
                        "The password server refused the request: " + fixed + (text.empty() ? "" : ": " + text));
   }
 }
@@ -271,11 +271,11 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
   krb5_error_code code = client.parse(context.get(), principalName(user));
-  if (code != 0) return kerberosFailure(9, code);
+  if (code != 0) return kerberosFailure(kResultKerberos, code);
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), client.get(), password, nullptr, nullptr, ntstatus);
   const int result = validateResult(code, ntstatus);
-  if (result == 0) return makeReply(0, 0, std::string());
+  if (result == kResultSuccess) return makeReply(kResultSuccess, 0, std::string());
   Reply reply = kerberosFailure(result, code);
   if (ntstatus) {
     char hex[16];
@@ -290,7 +290,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
   krb5_error_code code = client.parse(context.get(), principalName(user));
-  if (code != 0) return kerberosFailure(9, code);
+  if (code != 0) return kerberosFailure(kResultKerberos, code);
   Credentials creds(context.get());
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
@@ -309,16 +309,16 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   Principal administrator;
   Principal target;
   krb5_error_code code = administrator.parse(context.get(), principalName(admin));
-  if (code != 0) return kerberosFailure(9, code);
+  if (code != 0) return kerberosFailure(kResultKerberos, code);
   code = target.parse(context.get(), principalName(user));
-  if (code != 0) return kerberosFailure(17, code);
+  if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Credentials creds(context.get());
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), administrator.get(), adminPassword, kPasswordService, creds.get(), ntstatus);
   if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
   // A missing target reads differently from each kind of server; the probe settles it.
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
-  if (probed.result == 17) return probed;
+  if (probed.result == kResultNoSuchAccount) return probed;
   ServerAnswer answer(context.get());
   code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
                            &answer.codeString, &answer.resultString);
@@ -331,9 +331,9 @@ Reply KerberosClient::probe(const std::string& user) const {
   if (context.get() == nullptr) return contextFailure(context);
   Principal principal;
   const krb5_error_code code = principal.parse(context.get(), principalName(user));
-  if (code != 0) return kerberosFailure(17, code);
+  if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Reply reply = probePrincipal(context.get(), principal.get(), settings_.realm);
-  if (reply.result == 0) reply.principal = principalText(context.get(), principal.get());
+  if (reply.result == kResultSuccess) reply.principal = principalText(context.get(), principal.get());
   return reply;
 }
 
@@ -353,7 +353,7 @@ class Cache {
     krb5_principal principal = nullptr;
     if (code == 0) code = krb5_cc_get_principal(context_, cache_, &principal);
     if (code != 0) {
-      failure = makeReply(agentproto::kResultCredentialCache, code,
+      failure = makeReply(kResultCredentialCache, code,
                           "cannot use the credential cache " + name + ": " + codeText(code));
       return false;
     }
@@ -378,7 +378,7 @@ Reply KerberosClient::checkCache(const std::string& cacheName) const {
   Cache cache(context.get());
   Reply reply;
   if (!cache.open(cacheName, reply)) return reply;
-  reply = makeReply(0, 0, std::string());
+  reply = makeReply(kResultSuccess, 0, std::string());
   reply.principal = cache.principal();
   return reply;
 }
@@ -392,9 +392,9 @@ Reply KerberosClient::setWithCache(const std::string& user, const Shredder& newP
   if (!cache.open(cacheName, failure)) return failure;
   Principal target;
   krb5_error_code code = target.parse(context.get(), principalName(user));
-  if (code != 0) return kerberosFailure(17, code);
+  if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
-  if (probed.result == 17) return probed;
+  if (probed.result == kResultNoSuchAccount) return probed;
   ServerAnswer answer(context.get());
   code = krb5_set_password_using_ccache(context.get(), cache.get(), newPassword.c_str(), target.get(),
                                         &answer.resultCode, &answer.codeString, &answer.resultString);

@@ -94,36 +94,36 @@ int validateResult(int code, std::optional<std::uint32_t> ntstatus) {
   if (ntstatus) {
     switch (*ntstatus) {
       case kStatusAccountDisabled:
-      case kStatusLockedOut: return 3;
-      case kStatusAccountExpired: return 7;
+      case kStatusLockedOut: return kResultAccountDisabled;
+      case kStatusAccountExpired: return kResultAccountExpired;
       case kStatusPasswordExpired:
-      case kStatusMustChange: return 4;
-      case kStatusWorkstationDenied: return 8;
-      case kStatusWrongPassword: return 2;
+      case kStatusMustChange: return kResultPasswordExpired;
+      case kStatusWorkstationDenied: return kResultWorkstationDenied;
+      case kStatusWrongPassword: return kResultInvalidCredentials;
       default: break;
     }
   }
   switch (code) {
-    case 0: return 0;
-    case kErrPreauthFailed:
-    case kErrBadIntegrity: return 2;
-    case kErrPrincipalUnknown: return 17;
-    case kErrClientRevoked: return 3;
-    case kErrAccountExpired: return 7;
-    case kErrPasswordExpired: return 4;
-    default: return 9;
+    case 0: return kResultSuccess;
+    case krb5code::kPreauthFailed:
+    case krb5code::kBadIntegrity: return kResultInvalidCredentials;
+    case krb5code::kPrincipalUnknown: return kResultNoSuchAccount;
+    case krb5code::kClientRevoked: return kResultAccountDisabled;
+    case krb5code::kAccountExpired: return kResultAccountExpired;
+    case krb5code::kPasswordExpired: return kResultPasswordExpired;
+    default: return kResultKerberos;
   }
 }
 
 int changeAuthResult(int code) {
   switch (code) {
-    case kErrPreauthFailed:
-    case kErrPrincipalUnknown:
-    case kErrClientRevoked:
-    case kErrTgtRevoked:
-    case kErrBadIntegrity: return 9;
-    case kErrAccountExpired: return 7;
-    default: return 0;
+    case krb5code::kPreauthFailed:
+    case krb5code::kPrincipalUnknown:
+    case krb5code::kClientRevoked:
+    case krb5code::kTgtRevoked:
+    case krb5code::kBadIntegrity: return kResultKerberos;
+    case krb5code::kAccountExpired: return kResultAccountExpired;
+    default: return kResultSuccess;
   }
 }
 

@@ -7,24 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "agent_results.h"
+
 namespace vesk::agentd {
-
-// Kerberos error codes in the numbering of the MIT error table.
-inline constexpr int kErrClientRevoked = -1765328366;
-inline constexpr int kErrTgtRevoked = -1765328364;
-inline constexpr int kErrPrincipalUnknown = -1765328378;
-inline constexpr int kErrPreauthFailed = -1765328360;
-inline constexpr int kErrBadIntegrity = -1765328353;
-inline constexpr int kErrAccountExpired = -1765328383;
-inline constexpr int kErrPasswordExpired = -1765328361;
-inline constexpr int kErrKdcUnreachable = -1765328228;
-inline constexpr int kErrRealmUnknown = -1765328230;
-
-// Result codes of the password-change protocol (RFC 3244).
-inline constexpr int kKpasswdSuccess = 0;
-inline constexpr int kKpasswdAuthError = 3;
-inline constexpr int kKpasswdSoftError = 4;
-inline constexpr int kKpasswdAccessDenied = 5;
 
 // NTSTATUS values that a domain controller sends in a KRB-ERROR's e-data.
 inline constexpr std::uint32_t kStatusWrongPassword = 0xC000006A;
@@ -36,11 +21,12 @@ inline constexpr std::uint32_t kStatusMustChange = 0xC0000224;
 inline constexpr std::uint32_t kStatusLockedOut = 0xC0000234;
 
 // The result of a password validation that failed with code, refined by the NTSTATUS of the
-// KRB-ERROR when the KDC sent one. Unlisted codes give 9.
+// KRB-ERROR when the KDC sent one. Unlisted codes give kResultKerberos.
 int validateResult(int code, std::optional<std::uint32_t> ntstatus);
 
-// The result of a failed AS exchange for the password service on the change and set paths: 9 for
-// the codes the front end translates, 7 for an expired account, 0 when the failure is none of
+// The result of a failed AS exchange for the password service on the change and set paths:
+// kResultKerberos for the codes the front end translates, kResultAccountExpired for an expired
+// account, kResultSuccess when the failure is none of
 // these (the caller then reports it as a result of the agent's own).
 int changeAuthResult(int code);
 

@@ -11,24 +11,32 @@
 #include "agent_server.h"
 #include "cache_helper.h"
 #include "logger.h"
-#include "props.h"
+#include "settings.h"
+#include "unique_fd.h"
 
 namespace {
 
-int stopPipe[2] = {-1, -1};
+// The pipe that wakes the server to stop; the handler writes to its end by number.
+vesk::UniqueFd stopReader;
+vesk::UniqueFd stopWriter;
+volatile sig_atomic_t stopWriterFd = -1;
 
 void requestStop(int) {
   const int saved = errno;
   const char byte = 1;
-  [[maybe_unused]] const ssize_t ignored = write(stopPipe[1], &byte, 1);
+  [[maybe_unused]] const ssize_t ignored = write(stopWriterFd, &byte, 1);
   errno = saved;
 }
 
 bool installSignals(std::string& why) {
-  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
     why = std::string("cannot create a pipe: ") + std::strerror(errno);
     return false;
   }
+  stopReader.reset(ends[0]);
+  stopWriter.reset(ends[1]);
+  stopWriterFd = ends[1];
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = requestStop;
@@ -64,14 +72,14 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  vesk::Props(false);
+  vesk::loadSettings();
   std::string why;
   vesk::agentd::ServerSettings settings;
   if (!vesk::agentd::ServerSettings::fromProps(settings, why)) return fail(why);
   if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why);
   vesk::agentd::AgentServer server(settings);
   if (!server.listen(why)) return fail(why);
-  const bool ended = server.run(stopPipe[0]);
+  const bool ended = server.run(stopReader.get());
   if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
   // Threads still waiting inside the Kerberos library hold nothing that needs cleaning up: leave
   // without running destructors under them.

@@ -1,35 +1,20 @@
 #include "kerberos_translation.h"
 
-namespace {
+#include "agent_results.h"
 
-// Codes in the MIT error table's numbering.
-constexpr int kClientRevoked = -1765328366;
-constexpr int kTgtRevoked = -1765328364;
-constexpr int kClientUnknown = -1765328378;
-constexpr int kPreauthFailed = -1765328360;
-constexpr int kBadIntegrity = -1765328353;
-// Result code "access denied" of the Kerberos password-change protocol.
-constexpr int kKpasswdAccessDenied = 5;
-
-constexpr int kResultInvalid = 2;
-constexpr int kResultDisabled = 3;
-constexpr int kResultPolicy = 5;
-constexpr int kResultChangeDisabled = 6;
-constexpr int kResultPermission = 10;
-
-}  // namespace
+using namespace vesk;
 
 int translateKerberosFailure(int code, bool administratorOperation) {
   switch (code) {
-    case kClientRevoked:
-    case kTgtRevoked:
-      return kResultDisabled;
-    case kClientUnknown:
-    case kPreauthFailed:
-    case kBadIntegrity:
-      return kResultInvalid;
-    case kKpasswdAccessDenied:
-      return administratorOperation ? kResultPermission : kResultChangeDisabled;
+    case krb5code::kClientRevoked:
+    case krb5code::kTgtRevoked:
+      return kResultAccountDisabled;
+    case krb5code::kPrincipalUnknown:
+    case krb5code::kPreauthFailed:
+    case krb5code::kBadIntegrity:
+      return kResultInvalidCredentials;
+    case krb5code::kKpasswdAccessDenied:
+      return administratorOperation ? kResultPermissionDenied : kResultChangeDisabled;
     default:
       return kResultPolicy;
   }

@@ -9,17 +9,15 @@
 #include "local_rpc_session.h"
 #include "outcome_report.h"
 #include "paths.h"
+#include "agent_results.h"
 #include "pn.h"
 #include "props.h"
-#include "secret_prompt.h"
+#include "terminal_prompt.h"
 
 namespace {
 
 constexpr const char* kValidate = "validate";
 constexpr const char* kChange = "change";
-
-// Results of the agent.
-constexpr int kResultKerberos = 9;
 
 }  // namespace
 
@@ -40,7 +38,7 @@ int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& l
     vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
     AgentOutcome outcome;
     outcome.result = session.validatePlainTextUser(request.user, request.oldPassword, false);
-    if (outcome.result != 0) outcome.errorText = session.errorString(outcome.result);
+    if (outcome.result != vesk::kResultSuccess) outcome.errorText = session.errorString(outcome.result);
     return outcome;
   });
 }
@@ -97,7 +95,7 @@ int updatePassword(PasswordRequest& request, std::string* errorText) {
   auto logger = vesk::Logger::GetLogger("cli.tarvenko");
   vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
   const bool ownChange = request.user == nullptr;
-  int result = 0;
+  vesk::ValidationResult result = vesk::kResultSuccess;
   if (ownChange) {
     if (!resolveCurrentUser(request)) return 1;
     result = session.changePassword(request.user, request.newPassword, request.oldPassword, false);
@@ -107,8 +105,8 @@ int updatePassword(PasswordRequest& request, std::string* errorText) {
   } else {
     result = session.setPassword(request.user, request.newPassword, request.adminUser, request.adminPassword);
   }
-  if (result == 0) return 0;
-  if (result == kResultKerberos) {
+  if (result == vesk::kResultSuccess) return vesk::kResultSuccess;
+  if (result == vesk::kResultKerberos) {
     const int code = session.lastErrorCode;
     if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s (%d)", session.lastErrorText.c_str(), code);
     return translateKerberosFailure(code, !ownChange);

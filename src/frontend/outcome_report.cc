@@ -10,6 +10,7 @@ extern "C" {
 #include "exceptions.h"
 #include "exit_status.h"
 #include "pn.h"
+#include "agent_results.h"
 #include "props.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr const char* kNotAccessible =
     "Account cannot be accessed at this time.\nPlease contact your system administrator.";
 
 struct ResultRow {
-  int result;
+  vesk::AgentResult result;
   const char* messageKey;  // null: the message cannot be reworded
   const char* message;
   const char* reason;
@@ -26,25 +27,25 @@ struct ResultRow {
 };
 
 constexpr ResultRow kResultTable[] = {
-    {1, vesk::PN::TARVENKO_INVALID_USER_OR_PWD_MSG, "Invalid username or password", "Invalid username or password",
+    {vesk::kResultInvalidUser, vesk::PN::TARVENKO_INVALID_USER_OR_PWD_MSG, "Invalid username or password", "Invalid username or password",
      kExitInvalidCredentials},
-    {2, vesk::PN::TARVENKO_INVALID_USER_OR_PWD_MSG, "Invalid username or password", "Invalid username or password",
+    {vesk::kResultInvalidCredentials, vesk::PN::TARVENKO_INVALID_USER_OR_PWD_MSG, "Invalid username or password", "Invalid username or password",
      kExitInvalidCredentials},
-    {3, vesk::PN::TARVENKO_ACCT_DISABLED_MSG, kNotAccessible, "Account disabled", kExitAccountDisabled},
-    {4, nullptr, "Password expired - access denied", "Password expired", kExitPasswordExpired},
-    {5, vesk::PN::PAM_CHG_POLICY_VIOLATION_MSG,
+    {vesk::kResultAccountDisabled, vesk::PN::TARVENKO_ACCT_DISABLED_MSG, kNotAccessible, "Account disabled", kExitAccountDisabled},
+    {vesk::kResultPasswordExpired, nullptr, "Password expired - access denied", "Password expired", kExitPasswordExpired},
+    {vesk::kResultPolicy, vesk::PN::PAM_CHG_POLICY_VIOLATION_MSG,
      "The password change operation failed due to a policy restriction set by\n"
      "the Active Directory administrator. This may be due to the new password\n"
      "length, lack of complexity or a minimum age for the current password.",
      "Policy not matched", kExitPolicy},
-    {6, vesk::PN::TARVENKO_CHANGE_DISABLED_MSG, "Password change for this user has been disabled in Active Directory",
+    {vesk::kResultChangeDisabled, vesk::PN::TARVENKO_CHANGE_DISABLED_MSG, "Password change for this user has been disabled in Active Directory",
      "Password change rejected", kExitChangeDisabled},
-    {7, vesk::PN::PAM_ACCT_EXPIRED_MSG, kNotAccessible, "Account expired", kExitAccountExpired},
-    {8, vesk::PN::PAM_WORKSTATION_DENIED_MSG, kNotAccessible, "Workstation denied", kExitWorkstationDenied},
-    {10, vesk::PN::TARVENKO_CHANGE_PERM_MSG,
+    {vesk::kResultAccountExpired, vesk::PN::PAM_ACCT_EXPIRED_MSG, kNotAccessible, "Account expired", kExitAccountExpired},
+    {vesk::kResultWorkstationDenied, vesk::PN::PAM_WORKSTATION_DENIED_MSG, kNotAccessible, "Workstation denied", kExitWorkstationDenied},
+    {vesk::kResultPermissionDenied, vesk::PN::TARVENKO_CHANGE_PERM_MSG,
      "You do not have permission to change this users password.\nPlease contact your system administrator.",
      "Permission denied", kExitNotPermitted},
-    {17, nullptr, "Account does not exist in Active Directory.", "Account does not exist in Active Directory",
+    {vesk::kResultNoSuchAccount, nullptr, "Account does not exist in Active Directory.", "Account does not exist in Active Directory",
      kExitNoSuchAccount},
 };
 
@@ -95,7 +96,7 @@ int reportOutcome(const char* operation, const PasswordRequest& request, const s
   try {
     const AgentOutcome outcome = call();
     status = outcome.result;
-    if (outcome.result == 0) {
+    if (outcome.result == vesk::kResultSuccess) {
       if (std::string(operation) == "validate") {
         std::cout << "Password " << operation << " with tarvenko successful for user " << shownName(request.user)
                   << std::endl;

@@ -30,21 +30,21 @@ ShadowAging agingOf(const vesk::DBShadow& record) {
 // Locks, opens and loads the file of op; prints the cannot-open message on failure.
 template <typename Operator>
 bool openLocked(Operator& op, const PasswdRun& run, const char* path) {
-  if (op.storage.lock() && op.storage.open() && op.load(op.storage)) return true;
+  if (op.lockOpenLoad()) return true;
   std::fprintf(stderr, "%s: cannot open %s\n", run.progName.c_str(), path);
   return false;
 }
 
 }  // namespace
 
-int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging) {
+LocalResult updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging) {
   SignalBlock quiet;
   vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(path);
-  if (!openLocked(op, run, path)) return 3;
+  if (!openLocked(op, run, path)) return kLocalFileFailed;
   vesk::DBShadow record = op.find(run.targetName);
   if (record.isEmpty()) {
     std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());
-    return 1;
+    return kLocalRefused;
   }
   const time_t now = time(nullptr);
   if (recheckAging) {
@@ -52,7 +52,7 @@ int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAgi
     const AgingVerdict verdict = checkAgingRules(agingOf(record), now);
     if (verdict != AgingVerdict::kPermitted) {
       printAgingRefusal(verdict, run.targetName);
-      return 1;
+      return kLocalRefused;
     }
   }
   record.password = run.storedHash;
@@ -60,20 +60,20 @@ int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAgi
   record.lastChange.value = daysSinceEpoch(now);
   const bool updated = op.update(record);
   const bool committed = op.commit();
-  return updated && committed ? 0 : 3;
+  return updated && committed ? kLocalChanged : kLocalFileFailed;
 }
 
-int updatePasswdPassword(const PasswdRun& run, const char* path) {
+LocalResult updatePasswdPassword(const PasswdRun& run, const char* path) {
   SignalBlock quiet;
   vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(path);
-  if (!openLocked(op, run, path)) return 3;
+  if (!openLocked(op, run, path)) return kLocalFileFailed;
   vesk::DBPasswd record = op.find(run.targetName);
   if (record.isEmpty()) {
     std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());
-    return 1;
+    return kLocalRefused;
   }
   record.password = run.storedHash;
   const bool updated = op.update(record);
   const bool committed = op.commit();
-  return updated && committed ? 0 : 3;
+  return updated && committed ? kLocalChanged : kLocalFileFailed;
 }

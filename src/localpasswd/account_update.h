@@ -3,16 +3,13 @@
 
 #include "passwd_run.h"
 
-inline constexpr const char* kShadowPath = "/etc/shadow";
-inline constexpr const char* kPasswdPath = "/etc/passwd";
-
 // Writes run.storedHash and today's day into the shadow record of run.targetName in the shadow
 // file at path. With recheckAging the aging rules are applied again to the record read under the
 // lock, so that a change made meanwhile (a lock, a new minimum age) is not slipped past.
-// Returns 0, 1 (no such record, or refused by the aging rules) or 3 (the file could not be
-// opened, updated or written back).
-int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging);
+// Returns kLocalChanged, kLocalRefused (no such record, or refused by the aging rules) or
+// kLocalFileFailed (the file could not be opened, updated or written back).
+LocalResult updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging);
 
 // Writes run.storedHash into the passwd record of run.targetName in the passwd file at path.
-// Returns 0, 1 or 3.
-int updatePasswdPassword(const PasswdRun& run, const char* path);
+// Returns kLocalChanged, kLocalRefused or kLocalFileFailed.
+LocalResult updatePasswdPassword(const PasswdRun& run, const char* path);

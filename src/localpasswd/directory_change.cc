@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "agent_results.h"
 #include "operations.h"
 #include "password_entry.h"
+#include "terminal_prompt.h"
 #include "password_request.h"
 #include "pn.h"
 #include "props.h"
@@ -16,27 +18,27 @@ constexpr PromptText kRenewPrompt{vesk::PN::PAM_RENEW_MSG, "Re-enter new passwor
 
 }  // namespace
 
-int runDirectoryChange(const PasswdRun& run) {
+LocalResult runDirectoryChange(const PasswdRun& run) {
   vesk::Props(false);
   if (!passwordChangePermitted()) {
     std::fprintf(stderr, "%s\n",
                  vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE_MSG, "Password change not permitted").c_str());
-    return 1;
+    return kLocalRefused;
   }
   PasswordRequest request;
-  if (!readSecret(kOldPrompt.current().c_str(), request.oldPassword)) return 1;
+  if (!promptSecret(kOldPrompt.current().c_str(), request.oldPassword)) return kLocalRefused;
   request.oldPasswordGiven = true;
-  if (readNewPassword(kNewPrompt, kRenewPrompt, false, request.newPassword) != EntryOutcome::kEntered) return 1;
+  if (readNewPassword(kNewPrompt, kRenewPrompt, false, request.newPassword) != EntryOutcome::kEntered) return kLocalRefused;
   request.newPasswordGiven = true;
   try {
     const int result = updatePassword(request);
-    if (result == 0) return 0;
-    if (result == 1 || result == 2) {
+    if (result == vesk::kResultSuccess) return kLocalChanged;
+    if (result == vesk::kResultInvalidUser || result == vesk::kResultInvalidCredentials) {
       std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
-      return 1;
+      return kLocalRefused;
     }
-    return -1;
+    return kLocalDirectoryFailed;
   } catch (...) {
-    return -1;
+    return kLocalDirectoryFailed;
   }
 }

@@ -4,6 +4,6 @@
 #include "passwd_run.h"
 
 // Asks for the old password and the new one twice (prompts from the settings) and hands them to
-// the agent. Returns 0 on success, 1 when refused or abandoned (messages printed), -1 when the
-// agent failed.
-int runDirectoryChange(const PasswdRun& run);
+// the agent. Returns kLocalChanged, kLocalRefused when refused or abandoned (messages printed),
+// kLocalDirectoryFailed when the agent failed.
+LocalResult runDirectoryChange(const PasswdRun& run);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "account_names.h"
+#include "account_paths.h"
 #include "account_update.h"
 #include "aging_rules.h"
 #include "current_hash.h"
@@ -19,6 +20,7 @@
 #include "logger.h"
 #include "passwd_run.h"
 #include "password_entry.h"
+#include "terminal_prompt.h"
 
 namespace {
 
@@ -36,13 +38,13 @@ void logOutcome(const PasswdRun& run, std::uint32_t level, const char* outcome) 
   }
 }
 
-int refuse(const PasswdRun& run, const char* outcome) {
+LocalResult refuse(const PasswdRun& run, const char* outcome) {
   logOutcome(run, 3, outcome);
   return kLocalRefused;
 }
 
-// The closing message and record of an update: result 0 is success, anything else a failure.
-int reportUpdate(const PasswdRun& run, int result, const char* changed, const char* failed) {
+// The closing message and record of an update: kLocalChanged is success, anything else a failure.
+LocalResult reportUpdate(const PasswdRun& run, LocalResult result, const char* changed, const char* failed) {
   if (result == kLocalChanged) {
     std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
     logOutcome(run, 2, changed);
@@ -66,7 +68,7 @@ std::string findCallerName(uid_t uid) {
   return entry->pw_name;
 }
 
-int directoryRoad(PasswdRun& run) {
+LocalResult directoryRoad(PasswdRun& run) {
   const uid_t uid = getuid();
   if (setreuid(uid, uid) != 0) {
     std::fprintf(stderr, "%s: cannot give up privileges\n", run.progName.c_str());
@@ -79,16 +81,16 @@ int directoryRoad(PasswdRun& run) {
   }
   std::printf("Changing password for %s\n", run.targetName.c_str());
   std::fflush(stdout);
-  const int result = runDirectoryChange(run);
-  if (result > 0) {
+  const LocalResult result = runDirectoryChange(run);
+  if (result == kLocalRefused) {
     logOutcome(run, 3, "directory change refused or abandoned");
     return kLocalFileFailed;
   }
-  return reportUpdate(run, result == 0 ? kLocalChanged : kLocalDirectoryFailed, "directory password changed",
+  return reportUpdate(run, result, "directory password changed",
                       "directory change failed");
 }
 
-int localRoad(PasswdRun& run) {
+LocalResult localRoad(PasswdRun& run) {
   const bool callerIsRoot = run.callerUid == 0;
   if (!readCurrentHash(run)) {
     std::fprintf(stderr, "%s: unknown user %s\n", run.progName.c_str(), run.targetName.c_str());
@@ -106,7 +108,7 @@ int localRoad(PasswdRun& run) {
 
   if (!callerIsRoot && !run.storedHash.empty()) {
     vesk::Shredder old;
-    if (!readSecret("Old password: ", old)) return refuse(run, "abandoned: no old password");
+    if (!promptSecret("Old password: ", old)) return refuse(run, "abandoned: no old password");
     if (!oldPasswordMatches(old, run.storedHash)) {
       std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
       return refuse(run, "refused: incorrect old password");
@@ -143,15 +145,15 @@ int localRoad(PasswdRun& run) {
     std::fprintf(stderr, "%s: cannot change ID to root\n", run.progName.c_str());
     return refuse(run, "refused: cannot change ID to root");
   }
-  const int result = run.inShadow && access(kShadowPath, F_OK) == 0
-                         ? updateShadowPassword(run, kShadowPath, !callerIsRoot)
-                         : updatePasswdPassword(run, kPasswdPath);
+  const LocalResult result = run.inShadow && access(vesk::kAccountShadowPath, F_OK) == 0
+                                 ? updateShadowPassword(run, vesk::kAccountShadowPath, !callerIsRoot)
+                                 : updatePasswdPassword(run, vesk::kAccountPasswdPath);
   return reportUpdate(run, result, "password changed", "failed: the account file was not updated");
 }
 
 }  // namespace
 
-int localPasswdMain(int argc, char** argv) {
+LocalResult localPasswdMain(int argc, char** argv) {
   // A core dump of this process could hold password hashes and typed passwords.
   if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
     std::perror("prctl");

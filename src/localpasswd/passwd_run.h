@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "local_result.h"
 #include "shredder.h"
 
 // The aging fields of a shadow entry, in days since 1970-01-01; -1 where the field is empty.
@@ -37,13 +38,3 @@ struct PasswdRun {
 // be another account, and a cut password is not the one the user typed.
 inline constexpr std::size_t kMaxNameLength = 63;
 inline constexpr std::size_t kMaxPasswordLength = 127;
-
-// Results of localPasswdMain.
-enum LocalResult : int {
-  kLocalChanged = 0,
-  kLocalRefused = 1,
-  kLocalHelp = 2,
-  kLocalFileFailed = 3,
-  kLocalBadUsage = 6,
-  kLocalDirectoryFailed = -1,
-};

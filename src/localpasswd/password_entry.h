@@ -27,6 +27,3 @@ inline constexpr int kMaxMismatches = 5;
 // password without prompt and without confirmation.
 EntryOutcome readNewPassword(const PromptText& first, const PromptText& second, bool pipeAllowed,
                              vesk::Shredder& out);
-
-// Reads one answer at prompt (null: no prompt) into out. False when nothing could be read.
-bool readSecret(const char* prompt, vesk::Shredder& out);

@@ -24,7 +24,7 @@ const struct option kLongOptions[] = {
 // Moves a password argument into a Shredder and overwrites the argument in place.
 vesk::Shredder takePassword(char* argument) {
   vesk::Shredder value(argument);
-  explicit_bzero(argument, strlen(argument));
+  vesk::wipeMemory(argument, strlen(argument));
   return value;
 }
 

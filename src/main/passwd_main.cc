@@ -3,15 +3,16 @@
 #include "exit_status.h"
 #include "local_passwd.h"
 
-int exitStatusForLocalResult(int result) {
+int exitStatusForLocalResult(LocalResult result) {
   switch (result) {
-    case 0: return kExitSuccess;
-    case 1: return kExitNotPermitted;
-    case 2: return kExitUsage;
-    case 3: return kExitUnexpected;
-    case 6: return kExitUsage;
-    default: return kExitUnexpected;
+    case kLocalChanged: return kExitSuccess;
+    case kLocalRefused: return kExitNotPermitted;
+    case kLocalHelp: return kExitUsage;
+    case kLocalFileFailed: return kExitUnexpected;
+    case kLocalBadUsage: return kExitUsage;
+    case kLocalDirectoryFailed: return kExitUnexpected;
   }
+  return kExitUnexpected;
 }
 
 int passwdMain(int argc, char** argv) { return exitStatusForLocalResult(localPasswdMain(argc, argv)); }

@@ -58,12 +58,17 @@ class AccountCommandsTest : public ::testing::Test {
 
 TEST_F(AccountCommandsTest, UserCommandsAddUpdateAndRemoveAUser) {
   ASSERT_EQ(mkdir("/home/build", 0755), 0);
-  const std::string line = "build:x:1001:100:Build account:/home/build:/bin/sh";
-  const std::string command = "/usr/sbin/useradd -u 1001 -g 100 -c Build account -d /home/build -s /bin/sh build ";
+  // A uid no other test runs processes under: userdel refuses (rc 8) while any process of the
+  // machine, in any mount namespace, has the user's uid, and the whole-program tests run ordinary
+  // users from 1000 up.
+  const std::string line = "build:x:48731:100:Build account:/home/build:/bin/sh";
+  const std::string command = "/usr/sbin/useradd -u 48731 -g 100 -c Build account -d /home/build -s /bin/sh build ";
   DBPwCommand users;
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(users.add(line));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "executing command (" + command + ")...\n");
+  const bool added = users.add(line);
+  const std::string announced = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(added) << announced << testing::PrintToString(log_.records());
+  EXPECT_EQ(announced, "executing command (" + command + ")...\n");
   EXPECT_EQ(getent("passwd", "build"), line + "\n");
   EXPECT_EQ(getent("shadow", "build").rfind("build:", 0), 0u);
   expectPwckAccepts();
@@ -82,14 +87,16 @@ TEST_F(AccountCommandsTest, UserCommandsAddUpdateAndRemoveAUser) {
   users.close();
   EXPECT_FALSE(exists(snapshot));
 
-  ASSERT_TRUE(users.update("build:x:1001:100:Builder:/home/build:/bin/bash"));
-  EXPECT_EQ(getent("passwd", "build"), "build:x:1001:100:Builder:/home/build:/bin/bash\n");
+  ASSERT_TRUE(users.update("build:x:48731:100:Builder:/home/build:/bin/bash"));
+  EXPECT_EQ(getent("passwd", "build"), "build:x:48731:100:Builder:/home/build:/bin/bash\n");
   expectPwckAccepts();
   expectNothingLocked();
 
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(users.remove("build:x:1001:100:Builder:/home/build:/bin/bash"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "executing command (/usr/sbin/userdel build )...\n");
+  const bool removed = users.remove("build:x:48731:100:Builder:/home/build:/bin/bash");
+  const std::string announcedRemoval = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(removed) << announcedRemoval << testing::PrintToString(log_.records());
+  EXPECT_EQ(announcedRemoval, "executing command (/usr/sbin/userdel build )...\n");
   EXPECT_EQ(getent("passwd", "build"), "");
   EXPECT_EQ(getent("shadow", "build"), "");
   expectPwckAccepts();

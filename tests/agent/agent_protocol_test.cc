@@ -24,7 +24,7 @@ Request makeRequest(MessageType type) {
 }
 
 // Decodes a whole frame as the daemon does: header, then payload.
-bool decodeFrame(const SecretBuffer& frame, Request& request, std::string& why) {
+bool decodeFrame(const SecretBytes& frame, Request& request, std::string& why) {
   if (frame.size() < kHeaderSize) return false;
   FrameHeader header;
   if (decodeHeader(frame.data(), header) != HeaderStatus::Ok) return false;
@@ -37,7 +37,7 @@ TEST(AgentProtocol, EveryRequestSurvivesTheRoundTrip) {
                            MessageType::SetWithCache, MessageType::GetUser}) {
     SCOPED_TRACE(messageTypeName(type));
     const Request sent = makeRequest(type);
-    SecretBuffer frame;
+    SecretBytes frame;
     std::string why;
     ASSERT_TRUE(encodeRequest(sent, frame, why)) << why;
     Request got;
@@ -61,7 +61,7 @@ TEST(AgentProtocol, ReplySurvivesTheRoundTripAndEmptyPasswordIsAllowed) {
   sent.errorCode = -1765328360;
   sent.errorText = "Preauthentication failed";
   sent.principal = "alice@KESTROVA.TEST";
-  SecretBuffer frame;
+  SecretBytes frame;
   std::string why;
   ASSERT_TRUE(encodeReply(sent, frame, why)) << why;
   FrameHeader header;
@@ -99,7 +99,7 @@ TEST(AgentProtocol, FieldsOutOfBoundsAreRefusedByTheEncoder) {
     SCOPED_TRACE(c.what);
     Request request = makeRequest(MessageType::Set);
     c.spoil(request);
-    SecretBuffer frame = {0xAA};
+    SecretBytes frame = {0xAA};
     std::string why;
     EXPECT_FALSE(encodeRequest(request, frame, why));
     EXPECT_FALSE(why.empty());
@@ -107,7 +107,7 @@ TEST(AgentProtocol, FieldsOutOfBoundsAreRefusedByTheEncoder) {
   }
   Request cache = makeRequest(MessageType::Authenticate);
   cache.cacheName.assign(kMaxCacheNameLength + 1, 'c');
-  SecretBuffer frame;
+  SecretBytes frame;
   std::string why;
   EXPECT_FALSE(encodeRequest(cache, frame, why));
   Reply reply;
@@ -116,7 +116,7 @@ TEST(AgentProtocol, FieldsOutOfBoundsAreRefusedByTheEncoder) {
 }
 
 TEST(AgentProtocol, HeadersAreCheckedBeforeAnyPayloadIsRead) {
-  SecretBuffer frame;
+  SecretBytes frame;
   std::string why;
   ASSERT_TRUE(encodeRequest(makeRequest(MessageType::Validate), frame, why));
   struct Case {
@@ -130,13 +130,13 @@ TEST(AgentProtocol, HeadersAreCheckedBeforeAnyPayloadIsRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
-    SecretBuffer spoiled = frame;
+    SecretBytes spoiled = frame;
     spoiled[c.offset] = c.value;
     FrameHeader header;
     EXPECT_EQ(decodeHeader(spoiled.data(), header), c.expected);
   }
   FrameHeader header;
-  SecretBuffer versioned = frame;
+  SecretBytes versioned = frame;
   versioned[5] = 9;
   ASSERT_EQ(decodeHeader(versioned.data(), header), HeaderStatus::BadVersion);
   EXPECT_EQ(header.version, 9) << "the version is reported so that the agent can say which it speaks";
@@ -146,7 +146,7 @@ TEST(AgentProtocol, TruncatedOrPaddedPayloadsAreRefused) {
   for (MessageType type : {MessageType::Validate, MessageType::Change, MessageType::Set, MessageType::Authenticate,
                            MessageType::SetWithCache, MessageType::GetUser}) {
     SCOPED_TRACE(messageTypeName(type));
-    SecretBuffer frame;
+    SecretBytes frame;
     std::string why;
     ASSERT_TRUE(encodeRequest(makeRequest(type), frame, why));
     const unsigned char* payload = frame.data() + kHeaderSize;
@@ -155,7 +155,7 @@ TEST(AgentProtocol, TruncatedOrPaddedPayloadsAreRefused) {
       Request request;
       EXPECT_FALSE(decodeRequest(type, payload, cut, request, why)) << "cut at " << cut;
     }
-    SecretBuffer padded(payload, payload + length);
+    SecretBytes padded(payload, payload + length);
     padded.push_back(0);
     Request request;
     EXPECT_FALSE(decodeRequest(type, padded.data(), padded.size(), request, why));

@@ -248,7 +248,7 @@ TEST_F(AgentRealmTest, CredentialCacheSetUsesOnlyTheCallersOwnCache) {
   EXPECT_TRUE(kdcAccepts(user, "Cache-Set-Passw0rd"));
   EXPECT_EQ(cacheSetAsNobody(own, "no-such-target", "Cache-Set-Passw0rd"), 17);
   // root's cache (mode 0600) cannot be opened with nobody's identity, though the agent is root.
-  EXPECT_EQ(cacheSetAsNobody(foreign, user, "Foreign-Set-Passw0rd"), agentproto::kResultCredentialCache);
+  EXPECT_EQ(cacheSetAsNobody(foreign, user, "Foreign-Set-Passw0rd"), kResultCredentialCache);
   EXPECT_TRUE(kdcAccepts(user, "Cache-Set-Passw0rd"));
   unlink(own.c_str());
   unlink(foreign.c_str());

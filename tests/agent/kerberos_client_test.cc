@@ -151,7 +151,7 @@ TEST_F(KerberosClientTest, ValidateReadsTheDirectoryStatusOfARecordedError) {
     kdc_->answerWith(recordedErrorWithStatus(c.status));
     const agentproto::Reply reply = client.validate("aduser", Shredder("Any-Passw0rd"));
     EXPECT_EQ(reply.result, c.expected) << reply.errorText;
-    EXPECT_EQ(reply.errorCode, kErrClientRevoked);
+    EXPECT_EQ(reply.errorCode, krb5code::kClientRevoked);
   }
   // A status the agent does not know leaves "revoked" meaning a disabled account.
   kdc_->answerWith(recordedErrorWithStatus(0xC0000001));
@@ -162,13 +162,13 @@ TEST_F(KerberosClientTest, UnreachableRealmIsAKerberosFailureForValidateAndTheAg
   const KerberosClient client(RealmSettings{"DOWN.TEST", "down.test"});
   const agentproto::Reply validated = client.validate("someone", Shredder("Any-Passw0rd"));
   EXPECT_EQ(validated.result, 9);
-  EXPECT_EQ(validated.errorCode, kErrKdcUnreachable);
+  EXPECT_EQ(validated.errorCode, krb5code::kKdcUnreachable);
   EXPECT_EQ(validated.errorText, "Cannot contact any KDC for requested realm");
   const agentproto::Reply changed = client.change("someone", Shredder("New-Passw0rd"), Shredder("Old-Passw0rd"));
-  EXPECT_EQ(changed.result, agentproto::kResultKdcUnreachable);
+  EXPECT_EQ(changed.result, kResultKdcUnreachable);
   EXPECT_NE(changed.errorText.find("DOWN.TEST could not be reached"), std::string::npos) << changed.errorText;
   const agentproto::Reply probed = client.probe("someone");
-  EXPECT_EQ(probed.result, agentproto::kResultKdcUnreachable);
+  EXPECT_EQ(probed.result, kResultKdcUnreachable);
 }
 
 TEST_F(KerberosClientTest, UserNamesMapToPrincipalsOfTheRealm) {

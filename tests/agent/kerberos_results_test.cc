@@ -23,23 +23,23 @@ TEST(KerberosResults, ValidateMapsCodesAndDirectoryStatuses) {
   };
   const Case cases[] = {
       {0, std::nullopt, 0},
-      {kErrPreauthFailed, std::nullopt, 2},
-      {kErrBadIntegrity, std::nullopt, 2},
-      {kErrPrincipalUnknown, std::nullopt, 17},
-      {kErrClientRevoked, std::nullopt, 3},
-      {kErrAccountExpired, std::nullopt, 7},
-      {kErrPasswordExpired, std::nullopt, 4},
-      {kErrKdcUnreachable, std::nullopt, 9},
+      {krb5code::kPreauthFailed, std::nullopt, 2},
+      {krb5code::kBadIntegrity, std::nullopt, 2},
+      {krb5code::kPrincipalUnknown, std::nullopt, 17},
+      {krb5code::kClientRevoked, std::nullopt, 3},
+      {krb5code::kAccountExpired, std::nullopt, 7},
+      {krb5code::kPasswordExpired, std::nullopt, 4},
+      {krb5code::kKdcUnreachable, std::nullopt, 9},
       {-1765328228 + 1, std::nullopt, 9},
       // A domain controller says "revoked" for several states; its NTSTATUS tells them apart.
-      {kErrClientRevoked, kStatusAccountDisabled, 3},
-      {kErrClientRevoked, kStatusAccountExpired, 7},
-      {kErrClientRevoked, kStatusLockedOut, 3},
-      {kErrClientRevoked, kStatusPasswordExpired, 4},
-      {kErrClientRevoked, kStatusMustChange, 4},
-      {kErrClientRevoked, kStatusWorkstationDenied, 8},
-      {kErrPreauthFailed, kStatusWrongPassword, 2},
-      {kErrClientRevoked, 0xC0000001u, 3},
+      {krb5code::kClientRevoked, kStatusAccountDisabled, 3},
+      {krb5code::kClientRevoked, kStatusAccountExpired, 7},
+      {krb5code::kClientRevoked, kStatusLockedOut, 3},
+      {krb5code::kClientRevoked, kStatusPasswordExpired, 4},
+      {krb5code::kClientRevoked, kStatusMustChange, 4},
+      {krb5code::kClientRevoked, kStatusWorkstationDenied, 8},
+      {krb5code::kPreauthFailed, kStatusWrongPassword, 2},
+      {krb5code::kClientRevoked, 0xC0000001u, 3},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(validateResult(c.code, c.status), c.expected) << c.code << " " << c.status.value_or(0);
@@ -47,11 +47,11 @@ TEST(KerberosResults, ValidateMapsCodesAndDirectoryStatuses) {
 }
 
 TEST(KerberosResults, ChangeAuthenticationFailuresKeepTheCodesTheFrontEndTranslates) {
-  for (int code : {kErrPreauthFailed, kErrPrincipalUnknown, kErrClientRevoked, kErrTgtRevoked, kErrBadIntegrity}) {
+  for (int code : {krb5code::kPreauthFailed, krb5code::kPrincipalUnknown, krb5code::kClientRevoked, krb5code::kTgtRevoked, krb5code::kBadIntegrity}) {
     EXPECT_EQ(changeAuthResult(code), 9) << code;
   }
-  EXPECT_EQ(changeAuthResult(kErrAccountExpired), 7);
-  for (int code : {kErrKdcUnreachable, kErrPasswordExpired, -1765328372}) EXPECT_EQ(changeAuthResult(code), 0) << code;
+  EXPECT_EQ(changeAuthResult(krb5code::kAccountExpired), 7);
+  for (int code : {krb5code::kKdcUnreachable, krb5code::kPasswordExpired, -1765328372}) EXPECT_EQ(changeAuthResult(code), 0) << code;
 }
 
 TEST(KerberosResults, PasswordServerResultCodesHaveTheirProtocolTexts) {

@@ -42,6 +42,16 @@ UniqueFd listenOn(const std::string& path, int backlog) {
   return fd;
 }
 
+// Reads the client's whole request, so that what the fake agent does next is what the client sees:
+// closing with unread bytes would reset the connection instead, and answering first would race
+// the client's send.
+void readRequest(int fd) {
+  agentproto::InFrame frame;
+  int errorNumber = 0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+  EXPECT_EQ(agentproto::readFrame(fd, frame, deadline, deadline, errorNumber), agentproto::IoStatus::Ok);
+}
+
 class LocalRpcSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -127,10 +137,7 @@ TEST_F(LocalRpcSessionTest, AgentThatNeverAnswersFailsWithinTheReplyTimeAndClose
 }
 
 TEST_F(LocalRpcSessionTest, AgentThatClosesOrAnswersGarbageRaisesIpcException) {
-  serveOnce([](int fd) {
-    char buffer[64];
-    [[maybe_unused]] ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-  });
+  serveOnce(readRequest);
   {
     LocalRpcSession session("/var/kestrova/daemon", false, false);
     const std::string text =
@@ -140,8 +147,9 @@ TEST_F(LocalRpcSessionTest, AgentThatClosesOrAnswersGarbageRaisesIpcException) {
   server_.join();
   unlink(socket_.c_str());
   serveOnce([](int fd) {
+    readRequest(fd);
     agentproto::Reply reply;
-    agentproto::SecretBuffer frame;
+    SecretBytes frame;
     std::string why;
     agentproto::encodeReply(reply, frame, why);
     frame[5] = 7;  // another protocol version
@@ -159,7 +167,7 @@ TEST_F(LocalRpcSessionTest, RequestWithFieldsOutOfBoundsIsNotSent) {
   const ValidationResult result =
       session.validatePlainTextUser(std::string(agentproto::kMaxNameLength + 1, 'a'), Shredder("pw"), false);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kReplyTimeoutMs));
-  EXPECT_EQ(result, agentproto::kResultBadRequest);
+  EXPECT_EQ(result, kResultBadRequest);
   EXPECT_NE(session.errorString(result).find("user"), std::string::npos) << session.errorString(result);
   EXPECT_EQ(session.getUser("bad\nname", UNIX_ONLY), nullptr);
 }

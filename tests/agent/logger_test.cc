@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "props.h"
+#include "settings.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ class LoggerTest : public ::testing::Test {
   }
   void TearDown() override {
     unsetenv("KESTROVA_CONF");
-    vesk::Props(true);
+    vesk::loadSettings();
     unlink(logFile_.c_str());
     unlink(conf_.c_str());
     rmdir(dir_.c_str());
@@ -30,7 +30,7 @@ class LoggerTest : public ::testing::Test {
   void useSettings(const std::string& text) {
     std::ofstream(conf_) << text << "log.file: " << logFile_ << "\n";
     setenv("KESTROVA_CONF", conf_.c_str(), 1);
-    vesk::Props(true);
+    vesk::loadSettings();
   }
   std::string records() {
     std::ifstream in(logFile_);

@@ -13,7 +13,7 @@ for tool in "$cxx" "$qemu"; do
 done
 mkdir -p "$work"
 "$cxx" -std=c++20 -O2 -Wall -Wextra -Werror -static \
-  -I "$src/src/localpasswd/crypt" -I "$src/tests/crypt" \
-  "$src"/src/localpasswd/crypt/*.cc "$src/tests/crypt/big_endian_check.cc" \
+  -I "$src/src/localpasswd/crypt" -I "$src/src/agent/support" -I "$src/tests/crypt" \
+  "$src"/src/localpasswd/crypt/*.cc "$src/src/agent/support/shredder.cc" "$src/tests/crypt/big_endian_check.cc" \
   -L /usr/lib/s390x-linux-gnu -lcrypt -o "$work/big_endian_check"
 "$qemu" "$work/big_endian_check"

@@ -16,7 +16,7 @@ TEST(EntryTest, LocalResultsMapToExitStatuses) {
     int result;
     int status;
   } table[] = {{0, 0}, {1, 27}, {2, 7}, {3, 6}, {6, 7}, {-1, 6}, {4, 6}, {5, 6}, {99, 6}};
-  for (const auto& row : table) EXPECT_EQ(exitStatusForLocalResult(row.result), row.status) << row.result;
+  for (const auto& row : table) EXPECT_EQ(exitStatusForLocalResult(static_cast<LocalResult>(row.result)), row.status) << row.result;
 }
 
 TEST(EntryTest, JoinedCheckFollowsTheDomainSettingAndRespectsAFailedStream) {

@@ -6,7 +6,7 @@ namespace vesk {
 
 template <Md5WordOrder Order>
 BasicMd5<Order>::~BasicMd5() {
-  wipeBytes(this, sizeof *this);
+  wipeMemory(this, sizeof *this);
 }
 
 template <Md5WordOrder Order>
@@ -60,7 +60,7 @@ void BasicMd5<Order>::final(unsigned char digest[kDigestSize]) noexcept {
   for (int k = 0; k < 4; ++k) {
     storeWord(digest + 4 * k, state_[k]);
   }
-  wipeBytes(this, sizeof *this);
+  wipeMemory(this, sizeof *this);
 }
 
 template class BasicMd5<Md5WordOrder::kLittleEndian>;

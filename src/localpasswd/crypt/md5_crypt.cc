@@ -124,7 +124,7 @@ HashText md5CryptWith(const char* password, const char* salt) {
     shapes.value[shape].offset = workSize;
     workSize += paddedLength(messageLength(shape, passwordLength, saltLength));
   }
-  SecretBuffer work = SecretBuffer::allocate(workSize);
+  SecretBlock work = SecretBlock::allocate(workSize);
   if (!work) {
     return HashText();
   }

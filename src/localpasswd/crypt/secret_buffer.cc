@@ -6,16 +6,10 @@
 
 namespace vesk {
 
-void wipeBytes(void* data, std::size_t n) noexcept {
-  if (data != nullptr && n != 0) {
-    explicit_bzero(data, n);
-  }
-}
-
-SecretBuffer::SecretBuffer(SecretBuffer&& other) noexcept
+SecretBlock::SecretBlock(SecretBlock&& other) noexcept
     : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)) {}
 
-SecretBuffer& SecretBuffer::operator=(SecretBuffer&& other) noexcept {
+SecretBlock& SecretBlock::operator=(SecretBlock&& other) noexcept {
   if (this != &other) {
     release();
     bytes_ = std::move(other.bytes_);
@@ -24,8 +18,8 @@ SecretBuffer& SecretBuffer::operator=(SecretBuffer&& other) noexcept {
   return *this;
 }
 
-SecretBuffer SecretBuffer::allocate(std::size_t size) noexcept {
-  SecretBuffer buffer;
+SecretBlock SecretBlock::allocate(std::size_t size) noexcept {
+  SecretBlock buffer;
   buffer.bytes_.reset(new (std::nothrow) char[size]());
   if (buffer.bytes_) {
     buffer.size_ = size;
@@ -33,8 +27,8 @@ SecretBuffer SecretBuffer::allocate(std::size_t size) noexcept {
   return buffer;
 }
 
-void SecretBuffer::release() noexcept {
-  wipeBytes(bytes_.get(), size_);
+void SecretBlock::release() noexcept {
+  wipeMemory(bytes_.get(), size_);
   bytes_.reset();
   size_ = 0;
 }

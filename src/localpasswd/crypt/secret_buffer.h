@@ -6,10 +6,9 @@
 #include <memory>
 #include <string_view>
 
-namespace vesk {
+#include "shredder.h"
 
-// Overwrites n bytes with zeros in a way the compiler may not drop.
-void wipeBytes(void* data, std::size_t n) noexcept;
+namespace vesk {
 
 // A fixed-size array on the stack, zero at construction and wiped at destruction.
 template <std::size_t N>
@@ -18,7 +17,7 @@ class SecretArray {
   SecretArray() noexcept = default;
   SecretArray(const SecretArray&) = delete;
   SecretArray& operator=(const SecretArray&) = delete;
-  ~SecretArray() { wipeBytes(bytes_, N); }
+  ~SecretArray() { wipeMemory(bytes_, N); }
 
   unsigned char* data() noexcept { return bytes_; }
   const unsigned char* data() const noexcept { return bytes_; }
@@ -37,22 +36,22 @@ class WipedValue {
   WipedValue() noexcept = default;
   WipedValue(const WipedValue&) = delete;
   WipedValue& operator=(const WipedValue&) = delete;
-  ~WipedValue() { wipeBytes(&value, sizeof value); }
+  ~WipedValue() { wipeMemory(&value, sizeof value); }
 
   T value{};
 };
 
 // A heap buffer of fixed size, zero-filled when obtained and wiped when released. An empty
-// SecretBuffer (no memory could be obtained, or moved from) converts to false.
-class SecretBuffer {
+// SecretBlock (no memory could be obtained, or moved from) converts to false.
+class SecretBlock {
  public:
-  SecretBuffer() noexcept = default;
-  SecretBuffer(SecretBuffer&& other) noexcept;
-  SecretBuffer& operator=(SecretBuffer&& other) noexcept;
-  ~SecretBuffer() { release(); }
+  SecretBlock() noexcept = default;
+  SecretBlock(SecretBlock&& other) noexcept;
+  SecretBlock& operator=(SecretBlock&& other) noexcept;
+  ~SecretBlock() { release(); }
 
   // A zero-filled buffer of `size` bytes, or an empty one when the memory cannot be obtained.
-  static SecretBuffer allocate(std::size_t size) noexcept;
+  static SecretBlock allocate(std::size_t size) noexcept;
 
   explicit operator bool() const noexcept { return bytes_ != nullptr; }
   char* data() noexcept { return bytes_.get(); }
@@ -72,6 +71,6 @@ class SecretBuffer {
 };
 
 // A hash text handed to the caller, NUL-terminated inside its buffer.
-using HashText = SecretBuffer;
+using HashText = SecretBlock;
 
 }  // namespace vesk

@@ -6,7 +6,7 @@
 
 namespace vesk {
 
-SystemCrypt::SystemCrypt() noexcept : scratch_(SecretBuffer::allocate(sizeof(struct crypt_data))) {}
+SystemCrypt::SystemCrypt() noexcept : scratch_(SecretBlock::allocate(sizeof(struct crypt_data))) {}
 
 const char* SystemCrypt::hash(const char* phrase, const char* setting) noexcept {
   if (!scratch_) {

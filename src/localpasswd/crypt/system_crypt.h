@@ -19,7 +19,7 @@ class SystemCrypt {
   const char* hash(const char* phrase, const char* setting) noexcept;
 
  private:
-  SecretBuffer scratch_;
+  SecretBlock scratch_;
 };
 
 }  // namespace vesk

@@ -48,7 +48,7 @@ class LocalRpcSession::Connection {
       : path_(std::move(path)), fd_(std::move(fd)), replyTimeoutMs_(replyTimeoutMs) {}
 
   // Sends an encoded request frame and reads the reply.
-  agentproto::Reply exchange(const agentproto::SecretBuffer& frame) {
+  agentproto::Reply exchange(const SecretBytes& frame) {
     std::string why;
     const auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
     int errorNumber = 0;
@@ -117,10 +117,10 @@ LocalRpcSession::LocalRpcSession(const std::string& endpoint, bool, bool) {
 LocalRpcSession::~LocalRpcSession() = default;
 
 ValidationResult LocalRpcSession::call(const agentproto::Request& request, agentproto::Reply& reply) {
-  agentproto::SecretBuffer frame;
+  SecretBytes frame;
   std::string why;
   if (!agentproto::encodeRequest(request, frame, why)) {
-    lastResult_ = agentproto::kResultBadRequest;
+    lastResult_ = kResultBadRequest;
     lastErrorCode = 0;
     lastErrorText = "request not sent: " + why;
     return lastResult_;
@@ -176,7 +176,7 @@ ValidationResult LocalRpcSession::authenticateProcess() {
   request.cacheName = callerCacheName();
   agentproto::Reply reply;
   const ValidationResult result = call(request, reply);
-  if (result == 0) {
+  if (result == kResultSuccess) {
     credentialCache_ = request.cacheName;
     haveCredentialCache_ = true;
   }
@@ -209,26 +209,26 @@ std::shared_ptr<AgentUser> LocalRpcSession::getUser(const std::string& name, int
 std::string LocalRpcSession::errorString(ValidationResult result) const {
   const bool described = result == lastResult_ && !lastErrorText.empty();
   switch (result) {
-    case 0: return "Success";
-    case 1: return "Invalid user name";
-    case 2: return "Invalid user name or password";
-    case 3: return "Account disabled or locked out";
-    case 4: return "Password expired";
-    case 5: return "New password does not meet the password policy";
-    case 6: return "Password change disabled for this user";
-    case 7: return "Account expired";
-    case 8: return "Logon from this workstation not allowed";
-    case 9:
+    case kResultSuccess: return "Success";
+    case kResultInvalidUser: return "Invalid user name";
+    case kResultInvalidCredentials: return "Invalid user name or password";
+    case kResultAccountDisabled: return "Account disabled or locked out";
+    case kResultPasswordExpired: return "Password expired";
+    case kResultPolicy: return "New password does not meet the password policy";
+    case kResultChangeDisabled: return "Password change disabled for this user";
+    case kResultAccountExpired: return "Account expired";
+    case kResultWorkstationDenied: return "Logon from this workstation not allowed";
+    case kResultKerberos:
       if (described) return "Kerberos failure: " + lastErrorText + " (" + std::to_string(lastErrorCode) + ")";
       return "Kerberos failure";
-    case 10: return "Permission denied";
-    case 17: return "Account does not exist in the directory";
-    case agentproto::kResultKdcUnreachable: return described ? lastErrorText : "The Kerberos server could not be reached";
-    case agentproto::kResultKdcTimeout: return described ? lastErrorText : "The Kerberos server did not answer in time";
-    case agentproto::kResultPasswordServer: return described ? lastErrorText : "The password server refused the request";
-    case agentproto::kResultKerberosError: return described ? lastErrorText : "Kerberos failure";
-    case agentproto::kResultCredentialCache: return described ? lastErrorText : "The credential cache cannot be used";
-    case agentproto::kResultBadRequest: return described ? lastErrorText : "The agent refused the request";
+    case kResultPermissionDenied: return "Permission denied";
+    case kResultNoSuchAccount: return "Account does not exist in the directory";
+    case kResultKdcUnreachable: return described ? lastErrorText : "The Kerberos server could not be reached";
+    case kResultKdcTimeout: return described ? lastErrorText : "The Kerberos server did not answer in time";
+    case kResultPasswordServer: return described ? lastErrorText : "The password server refused the request";
+    case kResultKerberosError: return described ? lastErrorText : "Kerberos failure";
+    case kResultCredentialCache: return described ? lastErrorText : "The credential cache cannot be used";
+    case kResultBadRequest: return described ? lastErrorText : "The agent refused the request";
     default: return described ? lastErrorText : "Unknown result " + std::to_string(result);
   }
 }

@@ -3,8 +3,9 @@
 // Each logger has a level and a memory level; kInherit takes the parent's. A record of level L is
 // written when L is at least the effective level; it is kept in the in-memory ring of recent records
 // when L is at least the effective memory level. Levels run from 0 (progress) to 4 (errors).
-// Levels come from the settings (see pn.h); records go to syslog on the authpriv facility, with the
-// program's base name as ident, or to the file the settings name.
+// Levels and the sink come from the settings handed to useSettings (see pn.h); until then every
+// logger has the defaults. Records go to syslog on the authpriv facility, with the program's base
+// name as ident, or to the file the settings name.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,8 @@
 
 namespace vesk {
 
+class Properties;
+
 class Logger {
  public:
   static constexpr std::uint32_t kInherit = 0xFFFFFFFF;
@@ -21,10 +24,10 @@ class Logger {
   static constexpr std::uint32_t kDefaultRootMemoryLevel = 5;
   static constexpr std::size_t kMemoryRecords = 64;
 
-  // The logger of that name, created on first use with its levels from the settings.
+  // The logger of that name, created on first use with its levels from the settings in use.
   static std::shared_ptr<Logger> GetLogger(const std::string& name);
-  // Reads the levels and the sink of every existing logger from the settings again.
-  static void reconfigure();
+  // Takes the levels and the sink from settings, for every existing logger and those made later.
+  static void useSettings(const Properties& settings);
   // The recent records kept by memory level, oldest first.
   static std::vector<std::string> recentRecords();
 
@@ -46,7 +49,7 @@ class Logger {
   Logger(std::string name, std::shared_ptr<Logger> parent);
 
  private:
-  void configure();
+  void configure(const Properties& settings);
 
   std::string name_;
   std::shared_ptr<Logger> parent_;

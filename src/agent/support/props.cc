@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "logger.h"
 #include "paths.h"
 
 namespace vesk {
@@ -117,18 +116,6 @@ std::string settingsPath() {
 Properties& Props(bool reload) {
   static Properties settings = Properties::fromFile(settingsPath());
   if (reload) settings = Properties::fromFile(settingsPath());
-  static std::once_flag reported;
-  bool fresh = reload;
-  std::call_once(reported, [&fresh] { fresh = true; });
-  if (fresh) {
-    Logger::reconfigure();
-    if (!settings.malformedLines().empty()) {
-      auto logger = Logger::GetLogger("vesk.props");
-      for (const auto& line : settings.malformedLines()) {
-        if (logger) logger->log(3, "settings file %s: line %s; line skipped", settings.sourcePath().c_str(), line.c_str());
-      }
-    }
-  }
   return settings;
 }
 

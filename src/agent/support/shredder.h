@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vesk {
 
@@ -34,6 +35,9 @@ struct WipingAllocator {
 };
 
 using SecretString = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
+
+// A byte buffer that wipes every block it lets go of.
+using SecretBytes = std::vector<unsigned char, WipingAllocator<unsigned char>>;
 
 class Shredder : public SecretString {
  public:

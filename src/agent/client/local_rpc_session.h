@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "agent_results.h"
 #include "shredder.h"
 
 namespace vesk {
@@ -20,10 +21,7 @@ struct Request;
 struct Reply;
 }  // namespace agentproto
 
-// The outcome of an agent operation: 0 success; 1 and 2 invalid user name or password; 3 account
-// disabled; 4 password expired; 5 new password against policy; 6 password change disabled; 7 account
-// expired; 8 workstation denied; 9 Kerberos failure (see lastErrorCode); 10 permission denied;
-// 17 no such account. Values above 17 are the agent's own (see errorString).
+// The outcome of an agent operation: an AgentResult value (agent_results.h); 0 is success.
 using ValidationResult = int;
 
 // getUser flag: ask only for users that map to a Unix account.
@@ -73,7 +71,7 @@ class LocalRpcSession {
   ValidationResult call(const agentproto::Request& request, agentproto::Reply& reply);
 
   std::unique_ptr<Connection> connection_;
-  ValidationResult lastResult_ = 0;
+  ValidationResult lastResult_ = kResultSuccess;
   std::string credentialCache_;
   bool haveCredentialCache_ = false;
 };

@@ -9,6 +9,8 @@
 
 #include <array>
 
+#include "fd_io.h"
+#include "unique_fd.h"
 #include "shredder.h"
 
 namespace {
@@ -81,29 +83,6 @@ class EchoOffGuard {
   bool active_ = false;
 };
 
-class TerminalFd {
- public:
-  TerminalFd() : fd_(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
-  TerminalFd(const TerminalFd&) = delete;
-  TerminalFd& operator=(const TerminalFd&) = delete;
-  ~TerminalFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-void writeAll(int fd, const char* text, std::size_t length) {
-  while (length > 0) {
-    const ssize_t n = write(fd, text, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    length -= static_cast<std::size_t>(n);
-  }
-}
 
 // Reads one line byte by byte, so that nothing after the line end is consumed. Returns the length,
 // or -1 at end of input before any byte, on error, or when the line does not fit.
@@ -141,16 +120,24 @@ ssize_t readLine(int fd) {
 char* trell_getpass(const char* prompt) {
   vesk::wipeMemory(lineBuffer, sizeof lineBuffer);
   if (!isatty(STDIN_FILENO)) {
-    if (prompt != nullptr) writeAll(STDERR_FILENO, prompt, strlen(prompt));
+    if (prompt != nullptr) vesk::writeAll(STDERR_FILENO, prompt, strlen(prompt));
     return readLine(STDIN_FILENO) < 0 ? nullptr : lineBuffer;
   }
 
-  TerminalFd tty;
+  const vesk::UniqueFd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   const int inFd = STDIN_FILENO;
   const int outFd = tty.get() >= 0 ? tty.get() : STDERR_FILENO;
   EchoOffGuard quiet(inFd);
-  if (prompt != nullptr) writeAll(outFd, prompt, strlen(prompt));
+  if (prompt != nullptr) vesk::writeAll(outFd, prompt, strlen(prompt));
   const ssize_t length = readLine(inFd);
-  writeAll(outFd, "\n", 1);
+  vesk::writeAll(outFd, "\n", 1);
   return length < 0 ? nullptr : lineBuffer;
+}
+
+bool promptSecret(const char* prompt, vesk::Shredder& out) {
+  char* typed = trell_getpass(prompt);
+  if (typed == nullptr) return false;
+  out = vesk::Shredder(typed);
+  vesk::wipeMemory(typed, strlen(typed));
+  return true;
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 
+#include "fd_io.h"
+
 namespace vesk::agentproto {
 namespace {
 
@@ -83,23 +85,10 @@ UniqueFd connectUnix(const std::string& path, Clock::time_point deadline, int& e
 
 IoStatus writeAll(int fd, const unsigned char* data, std::size_t length, Clock::time_point deadline,
                   int& errorNumber) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const IoStatus status = waitFor(fd, POLLOUT, deadline, errorNumber);
-      if (status != IoStatus::Ok) return status;
-      continue;
-    }
-    errorNumber = n < 0 ? errno : EPIPE;
-    return errorNumber == EPIPE || errorNumber == ECONNRESET ? IoStatus::Closed : IoStatus::Error;
-  }
-  return IoStatus::Ok;
+  if (vesk::writeAll(fd, data, length, deadline)) return IoStatus::Ok;
+  errorNumber = errno;
+  if (errorNumber == ETIMEDOUT) return IoStatus::Timeout;
+  return errorNumber == EPIPE || errorNumber == ECONNRESET || errorNumber == EIO ? IoStatus::Closed : IoStatus::Error;
 }
 
 IoStatus readExact(int fd, unsigned char* data, std::size_t length, Clock::time_point deadline, int& errorNumber) {

@@ -10,12 +10,12 @@ struct FieldSpec {
   const char* what;
 };
 
-void putU16(SecretBuffer& out, std::uint16_t value) {
+void putU16(SecretBytes& out, std::uint16_t value) {
   out.push_back(static_cast<unsigned char>(value >> 8));
   out.push_back(static_cast<unsigned char>(value));
 }
 
-void putU32(SecretBuffer& out, std::uint32_t value) {
+void putU32(SecretBytes& out, std::uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
@@ -44,7 +44,7 @@ bool checkField(FieldKind kind, std::string_view value, const char* what, std::s
 // Frame assembly: the header is written once the payload's length is known.
 class FrameWriter {
  public:
-  FrameWriter(SecretBuffer& out, MessageType type) : out_(out), start_(out.size()) {
+  FrameWriter(SecretBytes& out, MessageType type) : out_(out), start_(out.size()) {
     putU32(out_, kMagic);
     putU16(out_, kProtocolVersion);
     putU16(out_, static_cast<std::uint16_t>(type));
@@ -67,7 +67,7 @@ class FrameWriter {
   }
 
  private:
-  SecretBuffer& out_;
+  SecretBytes& out_;
   std::size_t start_;
 };
 
@@ -164,7 +164,7 @@ const char* headerStatusText(HeaderStatus status) {
   return "unknown header status";
 }
 
-bool encodeRequest(const Request& request, SecretBuffer& out, std::string& why) {
+bool encodeRequest(const Request& request, SecretBytes& out, std::string& why) {
   FrameWriter frame(out, request.type);
   const std::size_t start = out.size() - kHeaderSize;
   auto field = [&](FieldKind kind, const char* what, std::string_view value) {
@@ -209,7 +209,7 @@ bool encodeRequest(const Request& request, SecretBuffer& out, std::string& why) 
   return ok;
 }
 
-bool encodeReply(const Reply& reply, SecretBuffer& out, std::string& why) {
+bool encodeReply(const Reply& reply, SecretBytes& out, std::string& why) {
   const std::size_t start = out.size();
   if (!checkField(FieldKind::ErrorText, reply.errorText, "error text", why) ||
       !checkField(FieldKind::OptionalName, reply.principal, "principal", why)) {

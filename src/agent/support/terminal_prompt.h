@@ -1,6 +1,8 @@
 // Password prompt on the terminal.
 #pragma once
 
+#include "shredder.h"
+
 // Writes the prompt (none when null) and reads one line with echo off. When standard input is a
 // terminal the prompt goes to that terminal and the terminal's mode is restored on every path,
 // also when SIGINT, SIGTERM or SIGTSTP arrive during the read. When standard input is not a
@@ -11,3 +13,8 @@
 char* trell_getpass(const char* prompt);
 
 inline constexpr unsigned kMaxPasswordLine = 1023;
+
+// Prompts with prompt (none when null) and moves the answer into out, wiping the typed buffer.
+// Returns false, with out untouched, when nothing could be read (end of input, a closed terminal,
+// a read error).
+bool promptSecret(const char* prompt, vesk::Shredder& out);

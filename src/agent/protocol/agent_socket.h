@@ -29,7 +29,7 @@ IoStatus readExact(int fd, unsigned char* data, std::size_t length, Clock::time_
 struct InFrame {
   FrameHeader header;
   HeaderStatus headerStatus = HeaderStatus::Ok;
-  SecretBuffer payload;
+  SecretBytes payload;
 };
 
 // Reads a header and, when the header is acceptable, its payload. Returns Ok with

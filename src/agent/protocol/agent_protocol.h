@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "agent_results.h"
 #include "shredder.h"
 
 namespace vesk::agentproto {
@@ -43,18 +44,6 @@ enum class MessageType : std::uint16_t {
   GetUser = 6,       // user, flags
   Reply = 0x100,     // result, error code, error text, principal
 };
-
-// Result values of the agent's own, above those the callers distinguish (0 to 17). Each comes with
-// a text in the reply's error text that says what happened.
-inline constexpr int kResultKdcUnreachable = 18;
-inline constexpr int kResultKdcTimeout = 19;
-inline constexpr int kResultPasswordServer = 20;
-inline constexpr int kResultKerberosError = 21;
-inline constexpr int kResultCredentialCache = 22;
-inline constexpr int kResultBadRequest = 23;
-
-// A byte buffer that wipes every block it lets go of.
-using SecretBuffer = std::vector<unsigned char, WipingAllocator<unsigned char>>;
 
 struct Request {
   MessageType type = MessageType::Validate;
@@ -88,8 +77,8 @@ const char* headerStatusText(HeaderStatus status);
 
 // Validate every field and append the whole frame to out. On a field out of bounds they append
 // nothing, return false and say why in why.
-bool encodeRequest(const Request& request, SecretBuffer& out, std::string& why);
-bool encodeReply(const Reply& reply, SecretBuffer& out, std::string& why);
+bool encodeRequest(const Request& request, SecretBytes& out, std::string& why);
+bool encodeReply(const Reply& reply, SecretBytes& out, std::string& why);
 
 // Decode a payload of the given type; false with the reason when it is malformed.
 bool decodeRequest(MessageType type, const unsigned char* payload, std::size_t length, Request& request,

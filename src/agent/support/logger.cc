@@ -12,14 +12,17 @@
 #include <map>
 #include <mutex>
 
+#include "fd_io.h"
 #include "pn.h"
 #include "props.h"
+#include "unique_fd.h"
 
 namespace vesk {
 namespace {
 
 struct Registry {
   std::mutex mutex;
+  Properties settings;  // the levels and the sink in use
   std::map<std::string, std::shared_ptr<Logger>> loggers;
   std::deque<std::string> recent;
   bool syslogOpen = false;
@@ -51,16 +54,8 @@ int syslogPriority(std::uint32_t level) {
 }
 
 void writeToFile(const std::string& path, const std::string& line) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return;
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  close(fd);
+  const UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.valid()) writeAll(fd.get(), line.data(), line.size());
 }
 
 }  // namespace
@@ -69,7 +64,6 @@ Logger::Logger(std::string name, std::shared_ptr<Logger> parent)
     : name_(std::move(name)), parent_(std::move(parent)) {}
 
 std::shared_ptr<Logger> Logger::GetLogger(const std::string& name) {
-  Properties& props = Props(false);
   Registry& reg = registry();
   std::shared_ptr<Logger> parent;
   if (!name.empty()) parent = GetLogger(parentName(name));
@@ -77,14 +71,12 @@ std::shared_ptr<Logger> Logger::GetLogger(const std::string& name) {
   auto& slot = reg.loggers[name];
   if (!slot) {
     slot = std::make_shared<Logger>(name, parent);
-    slot->configure();
+    slot->configure(reg.settings);
   }
-  (void)props;
   return slot;
 }
 
-void Logger::configure() {
-  const Properties& props = Props(false);
+void Logger::configure(const Properties& props) {
   if (name_.empty()) {
     level_ = levelSetting(props, PN::LOG_LEVEL, kDefaultRootLevel);
     memoryLevel_ = levelSetting(props, PN::LOG_MEMLEVEL, kDefaultRootMemoryLevel);
@@ -94,10 +86,11 @@ void Logger::configure() {
   }
 }
 
-void Logger::reconfigure() {
+void Logger::useSettings(const Properties& settings) {
   Registry& reg = registry();
   std::lock_guard<std::mutex> guard(reg.mutex);
-  for (auto& entry : reg.loggers) entry.second->configure();
+  reg.settings = settings;
+  for (auto& entry : reg.loggers) entry.second->configure(reg.settings);
 }
 
 std::vector<std::string> Logger::recentRecords() {
@@ -144,7 +137,11 @@ void Logger::log(std::uint32_t level, const char* format, ...) {
   }
   if (!toSink) return;
 
-  const std::string file = Props(false).get(PN::LOG_FILE, std::string());
+  std::string file;
+  {
+    std::lock_guard<std::mutex> guard(reg.mutex);
+    file = reg.settings.get(PN::LOG_FILE, std::string());
+  }
   if (!file.empty()) {
     char stamp[32] = "";
     const time_t now = time(nullptr);
