@@ -20,6 +20,7 @@
 #include "logger.h"
 #include "passwd_run.h"
 #include "password_entry.h"
+#include "system_passwd.h"
 #include "terminal_prompt.h"
 
 namespace {
@@ -162,6 +163,7 @@ LocalResult localPasswdMain(int argc, char** argv) {
   PasswdRun run;
   std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";
   run.progName = basename(invoked.data());
+  if (const auto handedOver = handOverToSystemPasswd(argc, argv, run.progName.c_str())) return *handedOver;
 
   optind = 1;
   opterr = 1;

@@ -22,6 +22,10 @@ inline constexpr const char* PAM_ACCT_EXPIRED_MSG = "pam.acct.expired.msg";
 inline constexpr const char* PAM_WORKSTATION_DENIED_MSG = "pam.workstation.denied.msg";
 inline constexpr const char* TARVENKO_CHANGE_PERM_MSG = "tarvenko.change.perm.msg";
 
+// The system's own passwd program (absolute path), when this binary has taken its place: the passwd
+// personality hands every option it does not handle itself to that program, as the caller.
+inline constexpr const char* PASSWD_SYSTEM = "passwd.system";
+
 // Account name mapping: the key is this prefix followed directly by the local user name.
 inline constexpr const char* PAM_MAPUSER = "pam.mapuser.";
 
