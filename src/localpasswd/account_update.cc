@@ -7,7 +7,7 @@
 #include "aging_rules.h"
 #include "db_operator.h"
 #include "db_records.h"
-#include "signal_block.h"
+#include "update_problem.h"
 
 namespace {
 
@@ -27,18 +27,29 @@ ShadowAging agingOf(const vesk::DBShadow& record) {
   return aging;
 }
 
-// Locks, opens and loads the file of op; prints the cannot-open message on failure.
+// Locks, opens and loads the file of op; prints the cannot-open message on failure, followed by
+// what keeps the lock when that is known.
 template <typename Operator>
 bool openLocked(Operator& op, const PasswdRun& run, const char* path) {
   if (op.storage.lock() && op.storage.open() && op.load(op.storage)) return true;
   std::fprintf(stderr, "%s: cannot open %s\n", run.progName.c_str(), path);
+  const std::string why = describeUpdateProblem(op.storage.lastProblem(), path);
+  if (!why.empty()) std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), why.c_str());
   return false;
+}
+
+// Commits op after update; keeps the line that tells what failed (or the warning of a change
+// that took effect) for the closing message. 0 when both succeeded, otherwise 3.
+template <typename Operator>
+int commitUpdate(Operator& op, bool updated, PasswdRun& run, const char* path) {
+  const bool committed = op.commit();
+  run.updateNote = describeUpdateProblem(op.storage.lastProblem(), path);
+  return updated && committed ? 0 : 3;
 }
 
 }  // namespace
 
-int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging) {
-  SignalBlock quiet;
+int updateShadowPassword(PasswdRun& run, const char* path, bool recheckAging) {
   vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(path);
   if (!openLocked(op, run, path)) return 3;
   vesk::DBShadow record = op.find(run.targetName);
@@ -59,12 +70,10 @@ int updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAgi
   record.lastChange.set = true;
   record.lastChange.value = daysSinceEpoch(now);
   const bool updated = op.update(record);
-  const bool committed = op.commit();
-  return updated && committed ? 0 : 3;
+  return commitUpdate(op, updated, run, path);
 }
 
-int updatePasswdPassword(const PasswdRun& run, const char* path) {
-  SignalBlock quiet;
+int updatePasswdPassword(PasswdRun& run, const char* path) {
   vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(path);
   if (!openLocked(op, run, path)) return 3;
   vesk::DBPasswd record = op.find(run.targetName);
@@ -74,6 +83,5 @@ int updatePasswdPassword(const PasswdRun& run, const char* path) {
   }
   record.password = run.storedHash;
   const bool updated = op.update(record);
-  const bool committed = op.commit();
-  return updated && committed ? 0 : 3;
+  return commitUpdate(op, updated, run, path);
 }

@@ -2,8 +2,10 @@
 
 #include "password_hash.h"
 
-bool oldPasswordMatches(const vesk::Shredder& typed, const std::string& storedHash) {
-  return vesk::verifyPassword(typed.c_str(), storedHash.c_str()).matches;
+OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string& storedHash) {
+  const vesk::Verification verification = vesk::verifyPassword(typed.c_str(), storedHash.c_str());
+  if (!verification.computed) return OldPasswordCheck::kOutOfMemory;
+  return verification.matches ? OldPasswordCheck::kMatches : OldPasswordCheck::kWrong;
 }
 
 bool makeNewHash(const vesk::Shredder& password, const std::string& storedHash, bool callerIsRoot,

@@ -5,8 +5,14 @@
 
 #include "shredder.h"
 
-// True when typed is the password of the stored hash.
-bool oldPasswordMatches(const vesk::Shredder& typed, const std::string& storedHash);
+enum class OldPasswordCheck {
+  kMatches,
+  kWrong,
+  kOutOfMemory,  // the hash could not be computed: nothing is known about the password
+};
+
+// Whether typed is the password of the stored hash.
+OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string& storedHash);
 
 // Makes the new hash for password, in the scheme chosen from the account's stored hash and the
 // caller. On failure returns false with the reason in error.

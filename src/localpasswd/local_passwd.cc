@@ -19,6 +19,7 @@
 #include "logger.h"
 #include "passwd_run.h"
 #include "password_entry.h"
+#include "write_limits.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ int refuse(const PasswdRun& run, const char* outcome) {
   return kLocalRefused;
 }
 
-// The closing message and record of an update: result 0 is success, anything else a failure.
+// The closing message and record of an update: result 0 is success, anything else a failure;
+// then the update's own note, if any (what failed, or a warning).
 int reportUpdate(const PasswdRun& run, int result, const char* changed, const char* failed) {
   if (result == kLocalChanged) {
     std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
@@ -49,6 +51,10 @@ int reportUpdate(const PasswdRun& run, int result, const char* changed, const ch
   } else {
     std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
     logOutcome(run, 3, failed);
+  }
+  if (!run.updateNote.empty()) {
+    std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), run.updateNote.c_str());
+    logOutcome(run, 3, run.updateNote.c_str());
   }
   return result;
 }
@@ -107,9 +113,16 @@ int localRoad(PasswdRun& run) {
   if (!callerIsRoot && !run.storedHash.empty()) {
     vesk::Shredder old;
     if (!readSecret("Old password: ", old)) return refuse(run, "abandoned: no old password");
-    if (!oldPasswordMatches(old, run.storedHash)) {
-      std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
-      return refuse(run, "refused: incorrect old password");
+    switch (checkOldPassword(old, run.storedHash)) {
+      case OldPasswordCheck::kMatches:
+        break;
+      case OldPasswordCheck::kWrong:
+        std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
+        return refuse(run, "refused: incorrect old password");
+      case OldPasswordCheck::kOutOfMemory:
+        std::fprintf(stderr, "%s: out of memory while checking the old password\n", run.progName.c_str());
+        logOutcome(run, 3, "failed: out of memory while checking the old password");
+        return kLocalFileFailed;
     }
   }
 
@@ -143,6 +156,8 @@ int localRoad(PasswdRun& run) {
     std::fprintf(stderr, "%s: cannot change ID to root\n", run.progName.c_str());
     return refuse(run, "refused: cannot change ID to root");
   }
+  // From the write to the closing message nothing the caller sends may end the run.
+  SignalBlock quiet;
   const int result = run.inShadow && access(kShadowPath, F_OK) == 0
                          ? updateShadowPassword(run, kShadowPath, !callerIsRoot)
                          : updatePasswdPassword(run, kPasswdPath);
@@ -156,6 +171,11 @@ int localPasswdMain(int argc, char** argv) {
   if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
     std::perror("prctl");
     return kLocalDirectoryFailed;
+  }
+  // While still privileged: the caller's limits must not cut a rewrite of an account file short.
+  if (!raiseWriteLimits()) {
+    std::perror("passwd: cannot raise the resource limits");
+    return kLocalFileFailed;
   }
   PasswdRun run;
   std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";

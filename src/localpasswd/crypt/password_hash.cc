@@ -64,7 +64,8 @@ NewHash systemHash(const char* password, HashScheme scheme) {
   SystemCrypt crypt;
   const char* hash = crypt.hash(password, setting);
   if (hash == nullptr) {
-    return noHash(failure("the system's crypt cannot hash the password", errno));
+    // The setting is libcrypt's own: what it refuses to compute, it has no memory for.
+    return noHash("out of memory");
   }
   HashText text = HashText::allocate(CRYPT_OUTPUT_SIZE);
   if (!text) {
@@ -104,18 +105,22 @@ Verification verifyPassword(const char* typed, const char* stored) {
   if (result.scheme == HashScheme::kMd5) {
     HashText computed = md5Crypt(typed, stored);
     result.matches = computed && sameText(computed.c_str(), stored);
-    if (!result.matches) {
+    if (computed && !result.matches) {
       computed = md5CryptHostOrder(typed, stored);
       result.matches = computed && sameText(computed.c_str(), stored);
     }
+    result.computed = static_cast<bool>(computed);
   } else if (isSystemScheme(result.scheme)) {
     SystemCrypt crypt;
-    result.matches = sameText(crypt.hash(typed, stored), stored);
+    const char* computed = crypt.hash(typed, stored);
+    result.matches = sameText(computed, stored);
+    result.computed = computed != nullptr || crypt_checksalt(stored) != CRYPT_SALT_OK;
   } else {
     const HashText computed = segmentedDesCrypt(typed, stored);
     const std::size_t length = std::strlen(stored);
     result.matches = computed && computed.view().size() >= length &&
                      sameBytes(computed.c_str(), stored, length);
+    result.computed = computed || errno != ENOMEM;
   }
   return result;
 }

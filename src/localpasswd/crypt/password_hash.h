@@ -38,6 +38,9 @@ bool isSystemScheme(HashScheme scheme) noexcept;
 struct Verification {
   bool matches = false;
   HashScheme scheme = HashScheme::kSegmentedDes;  // of the stored hash
+  // False when the hash of a well-formed stored hash could not be computed: memory (or another
+  // resource) ran out, so the result says nothing about the password.
+  bool computed = true;
 
   bool isMd5() const noexcept { return scheme == HashScheme::kMd5; }
 };
@@ -50,7 +53,10 @@ struct Verification {
 //   - anything else: the first strlen(stored) characters of the segmented DES text of `typed`
 //     with `stored` as salt equal `stored`; a shorter text does not match.
 // A hash that cannot be computed (libcrypt refuses the setting, no memory) never matches: so
-// "", "*", "!" and "x" match nothing. The comparison takes the same time wherever it differs.
+// "", "*", "!" and "x" match nothing. When the stored hash is well-formed for its scheme (libcrypt's
+// crypt_checksalt accepts it, or it is MD5-crypt) and still cannot be computed, `computed` is
+// false: libcrypt reports an allocation failure of yescrypt as an invalid setting, so the form of
+// the setting is what tells the two apart. The comparison takes the same time wherever it differs.
 Verification verifyPassword(const char* typed, const char* stored);
 
 // The scheme of the new hash of a local account whose current stored hash is `stored` (as read
