@@ -64,7 +64,9 @@ NewHash systemHash(const char* password, HashScheme scheme) {
   SystemCrypt crypt;
   const char* hash = crypt.hash(password, setting);
   if (hash == nullptr) {
-    // The setting is libcrypt's own: what it refuses to compute, it has no memory for.
+    // The setting is libcrypt's own: unless the phrase is too long (ERANGE), what it refuses to
+    // compute it had no memory for (it reports that as EINVAL).
+    if (errno == ERANGE) return noHash(failure("the system's crypt cannot hash the password", errno));
     return noHash("out of memory");
   }
   HashText text = HashText::allocate(CRYPT_OUTPUT_SIZE);
