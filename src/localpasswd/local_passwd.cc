@@ -18,6 +18,7 @@
 #include "local_hash.h"
 #include "logger.h"
 #include "passwd_run.h"
+#include "terminal_prompt.h"
 #include "password_entry.h"
 #include "write_limits.h"
 
@@ -40,6 +41,30 @@ void logOutcome(const PasswdRun& run, std::uint32_t level, const char* outcome) 
 int refuse(const PasswdRun& run, const char* outcome) {
   logOutcome(run, 3, outcome);
   return kLocalRefused;
+}
+
+// Names a line that a prompt refused (a NUL byte, or too long to be a password); false when the
+// prompt simply yielded nothing (end of input, an error), which ends the run without a message.
+bool reportUnusableLine(const PasswdRun& run) {
+  switch (lastPromptFailure()) {
+    case PromptFailure::kNulByte:
+      std::fprintf(stderr, "%s: the password contains a NUL byte; it was not used\n", run.progName.c_str());
+      logOutcome(run, 3, "refused: a password with a NUL byte");
+      return true;
+    case PromptFailure::kLineTooLong:
+      std::fprintf(stderr, "%s: the password is longer than %u characters; it was not used\n",
+                   run.progName.c_str(), kMaxPasswordLine);
+      logOutcome(run, 3, "refused: a password line too long");
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A prompt that returned nothing: the refusal, with the reason when the line was unusable.
+int abandon(const PasswdRun& run, const char* outcome) {
+  if (reportUnusableLine(run)) return kLocalRefused;
+  return refuse(run, outcome);
 }
 
 // The closing message and record of an update: result 0 is success, anything else a failure;
@@ -86,6 +111,7 @@ int directoryRoad(PasswdRun& run) {
   std::printf("Changing password for %s\n", run.targetName.c_str());
   std::fflush(stdout);
   const int result = runDirectoryChange(run);
+  if (result > 0 && reportUnusableLine(run)) return kLocalRefused;
   if (result > 0) {
     logOutcome(run, 3, "directory change refused or abandoned");
     return kLocalFileFailed;
@@ -112,7 +138,7 @@ int localRoad(PasswdRun& run) {
 
   if (!callerIsRoot && !run.storedHash.empty()) {
     vesk::Shredder old;
-    if (!readSecret("Old password: ", old)) return refuse(run, "abandoned: no old password");
+    if (!readSecret("Old password: ", old)) return abandon(run, "abandoned: no old password");
     switch (checkOldPassword(old, run.storedHash)) {
       case OldPasswordCheck::kMatches:
         break;
@@ -130,7 +156,7 @@ int localRoad(PasswdRun& run) {
     case EntryOutcome::kEntered:
       break;
     case EntryOutcome::kNothingRead:
-      return refuse(run, "abandoned: no new password");
+      return abandon(run, "abandoned: no new password");
     case EntryOutcome::kNoMoreRetry:
       return refuse(run, "refused: new passwords did not match");
   }
