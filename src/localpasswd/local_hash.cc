@@ -9,8 +9,8 @@ OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string
 }
 
 bool makeNewHash(const vesk::Shredder& password, const std::string& storedHash, bool callerIsRoot,
-                 std::string& hash, std::string& error) {
-  const vesk::HashScheme scheme = vesk::newHashScheme(storedHash.c_str(), callerIsRoot);
+                 vesk::HashScheme configured, std::string& hash, std::string& error) {
+  const vesk::HashScheme scheme = vesk::newHashScheme(storedHash.c_str(), callerIsRoot, configured);
   const vesk::NewHash made = vesk::hashNewPassword(password.c_str(), scheme);
   if (!made) {
     error = made.error;

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "password_hash.h"
 #include "shredder.h"
 
 enum class OldPasswordCheck {
@@ -14,7 +15,8 @@ enum class OldPasswordCheck {
 // Whether typed is the password of the stored hash.
 OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string& storedHash);
 
-// Makes the new hash for password, in the scheme chosen from the account's stored hash and the
-// caller. On failure returns false with the reason in error.
+// Makes the new hash for password, in the scheme chosen from the account's stored hash, the
+// caller and the scheme the site configured (hash_setting.h). On failure returns false with the
+// reason in error.
 bool makeNewHash(const vesk::Shredder& password, const std::string& storedHash, bool callerIsRoot,
-                 std::string& hash, std::string& error);
+                 vesk::HashScheme configured, std::string& hash, std::string& error);

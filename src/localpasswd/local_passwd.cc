@@ -15,11 +15,14 @@
 #include "aging_rules.h"
 #include "current_hash.h"
 #include "directory_change.h"
+#include "hash_setting.h"
 #include "local_hash.h"
 #include "logger.h"
 #include "passwd_run.h"
 #include "terminal_prompt.h"
 #include "password_entry.h"
+#include "pn.h"
+#include "props.h"
 #include "write_limits.h"
 
 namespace {
@@ -168,8 +171,11 @@ int localRoad(PasswdRun& run) {
   }
 
   std::string error;
+  const vesk::HashScheme configured = configuredHashScheme(
+      vesk::lookupProperty(vesk::PN::PASSWD_HASH_SCHEME, std::string()), kLoginDefsPath, &error);
+  if (!error.empty()) logOutcome(run, 3, error.c_str());
   std::string newHash;
-  const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, newHash, error);
+  const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, configured, newHash, error);
   run.newPassword.shred();
   if (!hashed) {
     std::fprintf(stderr, "%s: cannot hash the new password: %s\n", run.progName.c_str(), error.c_str());

@@ -51,6 +51,21 @@ std::string failure(const char* what, int error) {
   return text;
 }
 
+int strength(HashScheme scheme) noexcept {
+  switch (scheme) {
+    case HashScheme::kSegmentedDes: return 0;
+    case HashScheme::kMd5: return 1;
+    case HashScheme::kSha256: return 2;
+    case HashScheme::kSha512: return 3;
+    case HashScheme::kBcrypt:
+    case HashScheme::kBcryptY: return 4;
+    case HashScheme::kScrypt: return 5;
+    case HashScheme::kYescrypt:
+    case HashScheme::kGostYescrypt: return 6;
+  }
+  return 0;
+}
+
 NewHash newHash(HashText text) { return NewHash{std::move(text), std::string()}; }
 
 NewHash noHash(std::string error) { return NewHash{HashText(), std::move(error)}; }
@@ -127,10 +142,13 @@ Verification verifyPassword(const char* typed, const char* stored) {
   return result;
 }
 
-HashScheme newHashScheme(const char* stored, bool callerIsRoot) noexcept {
+HashScheme newHashScheme(const char* stored, bool callerIsRoot, HashScheme configured) noexcept {
   const HashScheme scheme = storedHashScheme(stored);
-  if (isSystemScheme(scheme)) {
+  if (isSystemScheme(scheme) && strength(scheme) >= strength(configured)) {
     return scheme;
+  }
+  if (isSystemScheme(configured)) {
+    return configured;
   }
   if (callerIsRoot || stored[0] == '\0' || scheme == HashScheme::kMd5) {
     return HashScheme::kMd5;

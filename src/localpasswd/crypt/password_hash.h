@@ -61,13 +61,17 @@ Verification verifyPassword(const char* typed, const char* stored);
 
 // The scheme of the new hash of a local account whose current stored hash is `stored` (as read
 // from the account files, "" when empty), changed by root (`callerIsRoot`) or by the account's
-// own user after verifyPassword accepted the old password:
-//   - a system scheme's hash keeps its scheme, whoever the caller is: a weaker scheme would
-//     lower the account's protection, and a segmented DES hash of more than 8 characters could
-//     not be verified by the system's own login;
-//   - otherwise MD5-crypt when the caller is root, or the stored hash is empty or MD5-based;
-//   - otherwise (traditional or segmented DES, or any other text) segmented DES.
-HashScheme newHashScheme(const char* stored, bool callerIsRoot) noexcept;
+// own user after verifyPassword accepted the old password, when the site asks for `configured`:
+//   - never a scheme weaker than the stored one: a system scheme's hash at least as strong as
+//     `configured` keeps its scheme, whoever the caller is (a weaker scheme would lower the
+//     account's protection, and a segmented DES hash of more than 8 characters could not be
+//     verified by the system's own login);
+//   - `configured` when it is a system scheme;
+//   - for kMd5 (the default): MD5-crypt when the caller is root, or the stored hash is empty or
+//     MD5-based; otherwise (traditional or segmented DES, or any other text) segmented DES.
+// Strength, weakest first: segmented DES, MD5-crypt, SHA-256, SHA-512, bcrypt, scrypt, yescrypt
+// and gost-yescrypt.
+HashScheme newHashScheme(const char* stored, bool callerIsRoot, HashScheme configured = HashScheme::kMd5) noexcept;
 
 // A new stored hash, or an empty text and the reason.
 struct NewHash {
