@@ -1,28 +1,37 @@
 #include "write_limits.h"
 
+#include <errno.h>
 #include <sys/resource.h>
 
 #include <initializer_list>
 
 namespace {
 
-bool setLimit(int resource, rlim_t soft, rlim_t hard) {
-  const struct rlimit limit = {soft, hard};
-  return setrlimit(resource, &limit) == 0;
+// Raises resource to at least want (soft and hard). Where the hard limit may not be raised (the
+// process lacks CAP_SYS_RESOURCE, as in many containers), the soft limit goes up to the hard one.
+bool raiseTo(int resource, rlim_t want) {
+  struct rlimit current;
+  if (getrlimit(resource, &current) != 0) return false;
+  if (current.rlim_cur >= want) return true;
+  struct rlimit raised = {want, current.rlim_max >= want ? current.rlim_max : want};
+  if (setrlimit(resource, &raised) == 0) return true;
+  if (errno != EPERM) return false;
+  raised = {current.rlim_max, current.rlim_max};
+  return setrlimit(resource, &raised) == 0;
 }
 
 }  // namespace
 
 bool raiseWriteLimits() {
-  if (!setLimit(RLIMIT_FSIZE, RLIM_INFINITY, RLIM_INFINITY)) return false;
-  if (!setLimit(RLIMIT_CPU, RLIM_INFINITY, RLIM_INFINITY)) return false;
-  if (!setLimit(RLIMIT_CORE, 0, 0)) return false;
-  struct rlimit files;
-  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return false;
-  if (files.rlim_cur < kMinDescriptors) {
-    const rlim_t hard = files.rlim_max < kMinDescriptors ? kMinDescriptors : files.rlim_max;
-    if (!setLimit(RLIMIT_NOFILE, kMinDescriptors, hard)) return false;
-  }
+  if (!raiseTo(RLIMIT_FSIZE, RLIM_INFINITY) || !raiseTo(RLIMIT_CPU, RLIM_INFINITY)) return false;
+  const struct rlimit noCore = {0, 0};
+  if (setrlimit(RLIMIT_CORE, &noCore) != 0) return false;
+  if (!raiseTo(RLIMIT_NOFILE, kMinDescriptors)) return false;
+  // A file size limit that stays makes a write fail with EFBIG, reported as a failed write,
+  // instead of ending the process half-way.
+  struct rlimit size;
+  if (getrlimit(RLIMIT_FSIZE, &size) != 0) return false;
+  if (size.rlim_cur != RLIM_INFINITY && signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return false;
   return true;
 }
 

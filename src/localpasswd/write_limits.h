@@ -6,8 +6,10 @@
 // Raises the caller's resource limits that would break a rewrite of an account file, as the
 // process may while it is privileged: no file size or processor time limit (a limit met in the
 // middle of a write would end the process with SIGXFSZ or SIGXCPU), no core file, and at least
-// kMinDescriptors descriptors. The memory limits are kept. False (errno set) when a limit
-// cannot be changed.
+// kMinDescriptors descriptors. The memory limits are kept. Without the privilege to raise a hard
+// limit (CAP_SYS_RESOURCE) the soft limits go up to the hard ones, and a file size limit that
+// remains has SIGXFSZ ignored, so that a write beyond it fails and is reported. False (errno
+// set) when a limit cannot be changed at all.
 bool raiseWriteLimits();
 
 inline constexpr unsigned long kMinDescriptors = 1024;
