@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,18 @@
 #include "db_operator.h"
 #include "db_records.h"
 #include "test_support.h"
+
+// fsync of this process, replaced: with failDirectorySync set, syncing a directory fails with EIO.
+static bool failDirectorySync = false;
+
+extern "C" int fsync(int fd) {
+  struct stat status;
+  if (failDirectorySync && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace vesk::test {
 namespace {
@@ -136,6 +149,25 @@ TEST_F(FaultTest, FileSizeLimitLeavesFileAndBackupUnchanged) {
   EXPECT_EQ(status, 0);
   expectInvariant(path, before);
   EXPECT_EQ(readFile(path + "-"), "previous backup\n");
+}
+
+// The new file is in place when the directory cannot be synced: the change stands, with a warning.
+TEST_F(FaultTest, FailedDirectorySyncAfterTheRenameKeepsTheChange) {
+  const std::string before = shadowLines(20);
+  const std::string path = dir_ / "shadow";
+  writeFile(path, before, 0640);
+  DBOperator<DBShadow, DBFile> op(path);
+  ASSERT_TRUE(op.storage.lock() && op.storage.open() && op.load(op.storage));
+  DBShadow record = op.find("user7");
+  record.password = "$1$changed$0123456789abcdefghijkl";
+  ASSERT_TRUE(op.update(record));
+  failDirectorySync = true;
+  const bool committed = op.commit();
+  failDirectorySync = false;
+  EXPECT_TRUE(committed);
+  EXPECT_EQ(op.storage.lastProblem().step, DBFileProblem::Step::kDirectorySync);
+  EXPECT_TRUE(log_.has("1: fsync of " + dir_.path() + " failed: Input/output error."));
+  expectCommitted(path, before);
 }
 
 // Names that lead elsewhere: the backup and the temporary names as hard links to the account file
