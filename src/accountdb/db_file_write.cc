@@ -49,7 +49,7 @@ bool DBFile::writeText(std::span<const std::string_view> pieces) {
   };
 
   const std::string backupName = path + "-";
-  UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
+  UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   struct stat status {};
   bool copied = source.valid() ? true : failure.set("open", path, errno);
   if (copied && ::fstat(source.get(), &status) != 0) copied = failure.set("stat", path, errno);
