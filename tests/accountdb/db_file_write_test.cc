@@ -127,39 +127,5 @@ TEST_F(DBFileWriteTest, RefusedWriteTouchesNothing) {
   }
 }
 
-// Backup or temporary names that cannot be files: the write fails before the rename.
-TEST_F(DBFileWriteTest, FailureBeforeRenameLeavesFileAsItWas) {
-  struct Case {
-    const char* blocked;  // suffix of a directory in the way
-    std::vector<std::string> messages;
-  };
-  const std::vector<Case> cases = {
-      {"-",
-       {"1: cannot create backup file " + path_ + "- for " + path_ + ".",
-        "1: rename of " + path_ + "-+ failed: Is a directory."}},
-      {"+",
-       {"0: backup file " + path_ + "- is created for " + path_ + ".",
-        "1: cannot open temporary file " + path_ + "+ for writing.",
-        "1: unlink of " + path_ + "+ failed: Is a directory."}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.blocked);
-    const std::string blocker = path_ + c.blocked;
-    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
-    DBFile file(path_.c_str());
-    openForWriting(file);
-    log_.clear();
-    EXPECT_FALSE(file.write({"x"}));
-    EXPECT_EQ(log_.records(), c.messages);
-    EXPECT_FALSE(file.isOpen());
-    EXPECT_TRUE(file.isLocked());
-    EXPECT_EQ(readFile(path_), kOld);
-    file.unlock();
-    ASSERT_EQ(rmdir(blocker.c_str()), 0);
-    unlink((path_ + "-").c_str());
-    EXPECT_EQ(dir_.list(), (std::vector<std::string>{"shadow"}));
-  }
-}
-
 }  // namespace
 }  // namespace vesk::test
