@@ -19,10 +19,10 @@
 #include "local_hash.h"
 #include "logger.h"
 #include "passwd_run.h"
-#include "terminal_prompt.h"
 #include "password_entry.h"
 #include "pn.h"
 #include "props.h"
+#include "terminal_prompt.h"
 #include "write_limits.h"
 
 namespace {
