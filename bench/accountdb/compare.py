@@ -11,8 +11,10 @@ end:
   chpasswd   the system's `chpasswd -e`
   floor      a bare program: read the whole file, write the backup and the temporary file with
              fsync, rename
-The wall time of each run and the peak resident memory of its process are measured; the table gives
-the median time, the peak memory, and the ratios asked of the account file database.
+The wall time of each run and the peak resident memory of its process are measured. The three
+programs run in turns, so each turn gives one pair of ratios (accountdb/chpasswd and accountdb/floor)
+taken under the same conditions of the machine; the table gives the median times, the minimum,
+median and maximum of those per-turn ratios, and the peak memory.
 """
 
 import os
@@ -106,19 +108,25 @@ def main():
                             if not any(line.startswith(name + ":" + new_hash + ":") for line in f):
                                 raise RuntimeError("%s did not change the record" % tool)
             med = {tool: statistics.median(values) for tool, values in times.items()}
-            rows.append((lines, size, med, peaks, base_peak))
+            ratios = {other: [a / b for a, b in zip(times["accountdb"], times[other])]
+                      for other in ("chpasswd", "floor")}
+            rows.append((lines, size, med, ratios, peaks, base_peak))
             print_row(rows[-1])
     finally:
         subprocess.run(["umount", "-l", "/etc"], check=False)
         shutil.rmtree(root, ignore_errors=True)
 
 
+def spread(values):
+    return "%.2f/%.2f/%.2f" % (min(values), statistics.median(values), max(values))
+
+
 def print_row(row):
-    lines, size, med, peaks, base_peak = row
+    lines, size, med, ratios, peaks, base_peak = row
     print("%9d lines, %6.1f MB:  accountdb %8.1f ms  chpasswd %8.1f ms  floor %8.1f ms   "
-          "accountdb/chpasswd %.2f  accountdb/floor %.2f" %
+          "per-turn ratio min/median/max: accountdb/chpasswd %s  accountdb/floor %s" %
           (lines, size / 1e6, med["accountdb"] * 1e3, med["chpasswd"] * 1e3, med["floor"] * 1e3,
-           med["accountdb"] / med["chpasswd"], med["accountdb"] / med["floor"]))
+           spread(ratios["chpasswd"]), spread(ratios["floor"])))
     print("%30s peak memory: accountdb %.1f MB = %.2fx file (%.2fx above its own %.1f MB), "
           "chpasswd %.1f MB, floor %.1f MB"
           % ("", peaks["accountdb"] / 1e6, peaks["accountdb"] / size, (peaks["accountdb"] - base_peak) / size,

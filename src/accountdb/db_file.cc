@@ -63,15 +63,19 @@ void DBFile::setReadOnly(bool value) {
 int DBFile::lockedFileCount() { return processSystemLock().levels(); }
 
 bool DBFile::lock() {
+  problem_ = DBFileProblem{};
   if (!systemLock.acquire()) {
     db::logger().log(db::kSystemFailure, "lckpwdf() failed.");
+    problem_.step = DBFileProblem::Step::kSystemLock;
     return false;
   }
-  busyOwner = 0;
+  problem_.step = DBFileProblem::Step::kLock;
   if (!lockFile()) {
     db::logger().log(db::kFailure, "cannot lock file %s.", path.c_str());
-    if (busyOwner != 0) {
-      db::logger().log(db::kFailure, "lock file %s.lock is held by process %ld.", path.c_str(), busyOwner);
+    if (problem_.step == DBFileProblem::Step::kLockBusy) {
+      db::logger().log(db::kFailure, "lock file %s.lock is held by process %ld.", path.c_str(), problem_.holder);
+    } else if (problem_.step == DBFileProblem::Step::kLockInvalid) {
+      db::logger().log(db::kFailure, "lock file %s.lock holds no process id.", path.c_str());
     }
     if (!locked) systemLock.release();
     return false;
@@ -104,13 +108,18 @@ bool DBFile::lockFile() {
         count = ::read(lockFd.get(), content, sizeof content - 1);
       } while (count < 0 && errno == EINTR);
     }
-    if (count <= 0) return false;
+    if (count < 0) return false;
     content[count] = '\0';
-    const int owner = static_cast<int>(std::strtol(content, nullptr, 10));
-    if (owner == 0) return false;
+    // A number of 0 or less would make kill probe a process group (or every process).
+    const int owner = count > 0 ? static_cast<int>(std::strtol(content, nullptr, 10)) : 0;
+    if (owner <= 0) {
+      problem_.step = DBFileProblem::Step::kLockInvalid;
+      return false;
+    }
     // EPERM means the process exists under another user: it is alive as well.
     if (::kill(owner, 0) == 0 || errno == EPERM) {
-      busyOwner = owner;
+      problem_.step = DBFileProblem::Step::kLockBusy;
+      problem_.holder = owner;
       return false;
     }
     if (::unlink(lockName.c_str()) != 0) return false;
@@ -118,6 +127,7 @@ bool DBFile::lockFile() {
     taken = hasTwoLinks(linkName);
   }
   if (!taken) return false;
+  problem_ = DBFileProblem{};
   db::logger().log(db::kProgress, "file %s is locked.", path.c_str());
   locked = true;
   return true;

@@ -14,10 +14,14 @@
 // open reads the whole file into memory; the records are its lines, split at "\n" (a last line
 // without one counts as well). An empty line is a record like any other.
 //
-// write replaces the file: a backup copy path + "-" is made first, the new content goes into the
-// temporary file path + "+", which takes the file's owner, group and permission bits (masked with
-// 0664), is synced to disk and renamed over the file; then the directory is synced. Any failure
-// before the rename leaves the file as it was and removes the temporary file.
+// write replaces the file: a backup copy path + "-" is made first, itself written to path + "-+"
+// and renamed over the old backup; the new content goes into the temporary file path + "+". Both
+// are created exclusively (a stale entry of that name is unlinked first, never followed), take
+// the file's owner, group and permission bits (masked with 0664) before the first byte, and are
+// synced to disk before they are renamed; then the directory is synced. Any failure before the
+// last rename leaves the file and the previous backup as they were and removes the temporary
+// files. A failed sync of the directory after the rename does not undo the change: write
+// succeeds and lastProblem() reports it.
 #pragma once
 
 #include <memory>
@@ -26,12 +30,33 @@
 #include <string_view>
 #include <vector>
 
+#include "db_log.h"
 #include "db_storage.h"
 #include "db_text.h"
 #include "system_lock.h"
 #include "unique_fd.h"
 
 namespace vesk {
+
+// Why the last lock or write of a DBFile failed, or, after a write that succeeded, what went wrong
+// once the new file was in place. For the messages of the program that holds the storage; the
+// library itself has logged the details.
+struct DBFileProblem {
+  enum class Step {
+    kNone,
+    kSystemLock,   // lckpwdf failed
+    kLockBusy,     // the lock file belongs to the live process `holder`
+    kLockInvalid,  // the lock file holds no valid process id; it stays until someone removes it
+    kLock,         // the lock file could not be made or taken over for another reason
+    kBackup,       // the backup could not be made; nothing was changed
+    kTemporary,    // the new content could not be written; nothing was changed
+    kRename,       // the new file could not be put in place; nothing was changed
+    kDirectorySync // the change is made, but the directory could not be synced
+  };
+  Step step = Step::kNone;
+  long holder = 0;
+  db::IoFailure failure;  // the call that failed (not for the lock steps)
+};
 
 // The text of a file from a position to its end (see DBFile::takeRest).
 struct DBTextRest {
@@ -70,6 +95,9 @@ class DBFile : public DBStorage {
   // Number of DBFile objects of this process holding their lock.
   static int lockedFileCount();
 
+  // See DBFileProblem; reset by every lock and write.
+  const DBFileProblem& lastProblem() const { return problem_; }
+
  private:
   enum class OpenMode { Input, InputOutput };
 
@@ -80,6 +108,7 @@ class DBFile : public DBStorage {
   std::size_t nextOffset = 0;    // where the following record begins in text
   long busyOwner = 0;            // live owner of the lock file seen by the last lockFile
   SystemLockLevel systemLock;    // held while the file's own lock is
+  DBFileProblem problem_;
 };
 
 }  // namespace vesk

@@ -6,32 +6,14 @@
 #include <unistd.h>
 
 #include <new>
+#include <string>
+#include <vector>
 
 #include "db_file.h"
 #include "db_log.h"
 #include "file_replace.h"
 
 namespace vesk {
-namespace {
-
-// Removes the temporary file unless it has been renamed into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string name) : name_(std::move(name)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (!kept_) ::unlink(name_.c_str());
-  }
-  const std::string& name() const { return name_; }
-  void keep() { kept_ = true; }
-
- private:
-  std::string name_;
-  bool kept_ = false;
-};
-
-}  // namespace
 
 bool DBFile::write(const std::vector<std::string>& lines) {
   if (readOnly || !opened || !locked) return false;
@@ -41,7 +23,10 @@ bool DBFile::write(const std::vector<std::string>& lines) {
   } catch (const std::bad_alloc&) {
     const std::string tempName = path + "+";
     db::logger().log(db::kFailure, "cannot write temporary file %s for %s.", tempName.c_str(), path.c_str());
-    db::logFailure(db::IoFailure{"write", tempName, ENOMEM});
+    problem_ = DBFileProblem{};
+    problem_.step = DBFileProblem::Step::kTemporary;
+    problem_.failure.set("write", tempName, ENOMEM);
+    db::logFailure(problem_.failure);
     close();
     return false;
   }
@@ -55,27 +40,32 @@ bool DBFile::write(const std::vector<std::string>& lines) {
 bool DBFile::writeText(std::span<const std::string_view> pieces) {
   if (readOnly || !opened || !locked) return false;
   close();
-  const std::string backupName = path + "-";
-  db::IoFailure failure;
-  if (!copyFile(backupName.c_str(), path.c_str(), &failure)) {
-    db::logger().log(db::kFailure, "cannot create backup file %s for %s.", backupName.c_str(), path.c_str());
-    db::logFailure(failure);
+  problem_ = DBFileProblem{};
+  db::IoFailure& failure = problem_.failure;
+  auto fail = [this](DBFileProblem::Step step) {
+    problem_.step = step;
+    db::logFailure(problem_.failure);
     return false;
+  };
+
+  const std::string backupName = path + "-";
+  UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  struct stat status {};
+  bool copied = source.valid() ? true : failure.set("open", path, errno);
+  if (copied && ::fstat(source.get(), &status) != 0) copied = failure.set("stat", path, errno);
+  if (copied) copied = replaceWithCopy(backupName, path, source.get(), status, &failure);
+  source.close();
+  if (!copied) {
+    db::logger().log(db::kFailure, "cannot create backup file %s for %s.", backupName.c_str(), path.c_str());
+    return fail(DBFileProblem::Step::kBackup);
   }
   db::logger().log(db::kProgress, "backup file %s is created for %s.", backupName.c_str(), path.c_str());
 
-  struct stat status;
-  if (::stat(path.c_str(), &status) != 0) {
-    failure.set("stat", path, errno);
-    db::logFailure(failure);
-    return false;
-  }
-  TemporaryFile temp(path + "+");
+  TemporaryName temp(path + "+");
   UniqueFd fd;
-  if (!openTempFile(fd, temp.name().c_str(), "w", &status, &failure)) {
+  if (!createTempFile(fd, temp.name(), status, &failure)) {
     db::logger().log(db::kFailure, "cannot open temporary file %s for writing.", temp.name().c_str());
-    db::logFailure(failure);
-    return false;
+    return fail(DBFileProblem::Step::kTemporary);
   }
   bool written = writePieces(fd.get(), pieces, temp.name(), &failure);
   if (written && ::fsync(fd.get()) != 0) written = failure.set("fsync", temp.name(), errno);
@@ -88,23 +78,21 @@ bool DBFile::writeText(std::span<const std::string_view> pieces) {
   }
   if (!written) {
     db::logger().log(db::kFailure, "cannot write temporary file %s for %s.", temp.name().c_str(), path.c_str());
-    db::logFailure(failure);
-    return false;
+    return fail(DBFileProblem::Step::kTemporary);
   }
-  if (::rename(temp.name().c_str(), path.c_str()) != 0) {
+  if (!temp.renameTo(path)) {
     failure.set("rename", temp.name(), errno);
     db::logger().log(db::kFailure, "cannot rename file %s to %s.", temp.name().c_str(), path.c_str());
-    db::logFailure(failure);
-    return false;
+    return fail(DBFileProblem::Step::kRename);
   }
-  temp.keep();
-  // The new file is in place; without a synced directory a crash could still bring back the old
-  // one, which the caller is told by a false result.
+  // The new file is in force from here on. Without a synced directory a crash could still bring
+  // back the old one: the caller learns it from lastProblem(), not from the result.
   if (::fsync(directoryFd.get()) != 0) {
     failure.set("fsync", directory, errno);
-    db::logFailure(failure);
-    return false;
+    fail(DBFileProblem::Step::kDirectorySync);
+    return true;
   }
+  failure = db::IoFailure{};
   return true;
 }
 

@@ -3,10 +3,15 @@
 // The text of the file is held once (shared with the DBFile that read it); each line is a position
 // in it. A line is one of: an original line (its kind, record or not, is decided when a look-up
 // first reaches it), a changed or added record (an index into the operator's own records), or a
-// removed record. "+"/"-" compatibility lines are held apart, in file order, and written after all
-// others. Lines that are neither records nor compatibility lines (blank lines, comments, lines of
-// the wrong field count, records without a name) stay original lines and are written back byte for
-// byte at their place, as are all unchanged records.
+// removed record. "+"/"-" compatibility lines are written after all others, in file order. Lines
+// that are neither records nor compatibility lines (blank lines, comments, lines of the wrong field
+// count, records without a name) stay original lines and are written back byte for byte at their
+// place, as are all unchanged records.
+//
+// Lines are found lazily: a loaded file is one span of lines not yet looked at. A look-up searches
+// the spans for the name at the start of a line and splits off only the line it finds, so that
+// changing one record of a large file touches no other line; writing back copies the spans whole
+// and picks out only their compatibility lines. Listing all records indexes every line.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +37,10 @@ class DBLineTable {
   static constexpr std::int32_t kRecord = -2;   // original line that is a record
   static constexpr std::int32_t kOther = -3;    // original line that is no record
   static constexpr std::int32_t kRemoved = -4;  // removed record
+  static constexpr std::int32_t kSpan = -5;     // whole original lines not yet looked at
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
+  // An original line without its line end, or a span: whole lines with their line ends.
   struct Line {
     std::uint64_t offset;
     std::uint32_t length;
@@ -48,9 +55,11 @@ class DBLineTable {
   bool load(DBStorage& source, Classifier classify) noexcept;
 
   // Index of the first record named name, or kNone. nameOf(slot) gives the name of a changed
-  // record.
+  // record. Indices stay valid until generation() changes.
   template <typename NameOf>
   std::size_t findRecord(std::string_view name, Classifier classify, const NameOf& nameOf);
+  // Changes whenever indices of lines may have moved.
+  std::uint64_t generation() const { return generation_; }
 
   Line& line(std::size_t index) { return lines_[index]; }
   std::string_view textOf(const Line& line) const { return text_->view().substr(line.offset, line.length); }
@@ -68,11 +77,24 @@ class DBLineTable {
   void forEachRecord(Classifier classify, const std::function<void(std::string_view, std::int32_t)>& visit);
 
  private:
-  bool index(std::size_t offset, Classifier classify);
+  // Replaces every span by its lines (compatibility lines go to compat_).
+  void indexAll();
+  // Appends the lines of text [begin, end) to out and its compatibility lines to compat_.
+  void indexRange(std::size_t begin, std::size_t end, std::vector<Line>& out);
+  // Where the line of span that starts at offset ends (its line end, or the end of the span).
+  std::size_t lineEnd(const Line& span, std::size_t offset) const;
+  // The compatibility lines in span, in file order.
+  void compatLinesOf(const Line& span, std::vector<Line>& out) const;
+  // Splits lines_[index], a span, around its line [offset, end) and returns that line's index.
+  std::size_t splitSpan(std::size_t index, std::size_t offset, std::size_t end, std::int32_t state);
+  // The first record named name in lines_[index], a span, or kNone.
+  std::size_t findInSpan(std::size_t index, std::string_view name);
 
   std::shared_ptr<const DBText> text_;
+  Classifier classify_ = nullptr;
   std::vector<Line> lines_;
   std::vector<Line> compat_;
+  std::uint64_t generation_ = 0;
 };
 
 template <typename NameOf>
@@ -85,6 +107,11 @@ std::size_t DBLineTable::findRecord(std::string_view name, Classifier classify, 
     Line& line = lines_[i];
     if (line.state >= 0) {
       if (nameOf(line.state) == name) return i;
+      continue;
+    }
+    if (line.state == kSpan) {
+      const std::size_t found = findInSpan(i, name);
+      if (found != kNone) return found;
       continue;
     }
     if (line.state != kUnread && line.state != kRecord) continue;

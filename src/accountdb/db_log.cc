@@ -9,10 +9,12 @@ Logger& logger() {
   return *instance;
 }
 
-void logFailure(const IoFailure& failure) {
+std::string describe(const IoFailure& failure) {
   char reason[256];
   const char* text = strerror_r(failure.error, reason, sizeof reason);
-  logger().log(kFailure, "%s of %s failed: %s.", failure.operation, failure.file.c_str(), text);
+  return std::string(failure.operation) + " of " + failure.file + " failed: " + text;
 }
+
+void logFailure(const IoFailure& failure) { logger().log(kFailure, "%s.", describe(failure).c_str()); }
 
 }  // namespace vesk::db

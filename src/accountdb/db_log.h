@@ -30,7 +30,10 @@ struct IoFailure {
   }
 };
 
-// Logs "<operation> of <file> failed: <reason>." at level 1.
+// "<operation> of <file> failed: <reason>" (no final period).
+std::string describe(const IoFailure& failure);
+
+// Logs describe(failure) and a period at level 1.
 void logFailure(const IoFailure& failure);
 
 }  // namespace vesk::db

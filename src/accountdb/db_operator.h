@@ -50,9 +50,11 @@ class DBOperator {
     return lines_.load(source, &Entry::classify);
   }
 
-  // A copy of the first record named name, or a cleared record (isEmpty) when there is none.
+  // A copy of the first record named name, or a cleared record (isEmpty) when there is none. The
+  // record's place is kept for an update of the same name that follows.
   Entry find(std::string_view name) {
     const std::size_t index = findIndex(name);
+    found_ = Found{std::string(name), index, lines_.generation()};
     if (index == DBLineTable::kNone) {
       workEntry.clear();
       return workEntry;
@@ -134,6 +136,11 @@ class DBOperator {
 
  private:
   std::size_t findIndex(std::string_view name) {
+    // The place that the last find gave, unless lines moved or the record was removed since.
+    if (found_.index != DBLineTable::kNone && found_.generation == lines_.generation() && found_.name == name &&
+        lines_.line(found_.index).state != DBLineTable::kRemoved) {
+      return found_.index;
+    }
     return lines_.findRecord(name, &Entry::classify,
                              [this](std::int32_t slot) -> const std::string& { return changed_[slot].name; });
   }
@@ -166,7 +173,14 @@ class DBOperator {
     }
   }
 
+  struct Found {
+    std::string name;
+    std::size_t index = DBLineTable::kNone;
+    std::uint64_t generation = 0;
+  };
+
   DBLineTable lines_;            // the file's lines, records and compatibility lines
+  Found found_;                  // the place of the last find
   std::vector<Entry> changed_;   // changed and added records
   Entry workEntry;               // the record that find parses into
 

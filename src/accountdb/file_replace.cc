@@ -58,58 +58,39 @@ bool copyContent(int from, int to, const char* target, const char* source, db::I
 
 }  // namespace
 
-bool copyFile(const char* target, const char* source, db::IoFailure* failure) {
-  if (target == nullptr || *target == '\0' || source == nullptr || *source == '\0') {
-    return failure->set("copy", target != nullptr ? target : "", EINVAL);
-  }
-  UniqueFd from(::open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!from.valid()) return failure->set("open", source, errno);
-  struct stat status;
-  if (::fstat(from.get(), &status) != 0) return failure->set("stat", source, errno);
-  UniqueFd to;
-  {
-    UmaskGuard mask(077);
-    to = UniqueFd(::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666));
-  }
-  if (!to.valid()) return failure->set("open", target, errno);
-  struct stat targetStatus;
-  if (::fstat(to.get(), &targetStatus) != 0) return failure->set("stat", target, errno);
-  if (targetStatus.st_dev == status.st_dev && targetStatus.st_ino == status.st_ino) {
-    return failure->set("copy", target, EINVAL);
-  }
-  if (!copyContent(from.get(), to.get(), target, source, failure)) return false;
-  const struct timespec times[2] = {status.st_atim, status.st_mtim};
-  if (::futimens(to.get(), times) != 0) return failure->set("futimens", target, errno);
-  if (::fsync(to.get()) != 0) return failure->set("fsync", target, errno);
-  if (!to.close()) return failure->set("close", target, errno);
-  return true;
-}
-
-bool openTempFile(UniqueFd& file, const char* name, const char* mode, const struct stat* status,
-                  db::IoFailure* failure) {
-  if (name == nullptr || *name == '\0' || mode == nullptr || *mode == '\0') {
-    return failure->set("open", name != nullptr ? name : "", EINVAL);
-  }
-  const bool update = mode[1] == '+';
-  int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
-  if (mode[0] == 'w') {
-    flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-  } else if (mode[0] == 'a') {
-    flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-  } else {
-    flags |= update ? O_RDWR : O_RDONLY;
-  }
+bool createTempFile(UniqueFd& file, const std::string& name, const struct stat& status, db::IoFailure* failure) {
+  if (name.empty()) return failure->set("open", name, EINVAL);
+  if (::unlink(name.c_str()) != 0 && errno != ENOENT) return failure->set("unlink", name, errno);
   UniqueFd created;
   {
     UmaskGuard mask(0777);
-    created = UniqueFd(::open(name, flags, 0666));
+    created = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   }
   if (!created.valid()) return failure->set("open", name, errno);
-  if (status != nullptr) {
-    if (::fchown(created.get(), status->st_uid, status->st_gid) != 0) return failure->set("fchown", name, errno);
-    if (::fchmod(created.get(), status->st_mode & 0664) != 0) return failure->set("fchmod", name, errno);
-  }
+  if (::fchown(created.get(), status.st_uid, status.st_gid) != 0) return failure->set("fchown", name, errno);
+  if (::fchmod(created.get(), status.st_mode & 0664) != 0) return failure->set("fchmod", name, errno);
   file = std::move(created);
+  return true;
+}
+
+bool replaceWithCopy(const std::string& target, const std::string& sourceName, int source, const struct stat& status,
+                     db::IoFailure* failure) {
+  TemporaryName temp(target + "+");
+  UniqueFd to;
+  if (!createTempFile(to, temp.name(), status, failure)) return false;
+  if (::lseek(source, 0, SEEK_SET) != 0) return failure->set("lseek", sourceName, errno);
+  if (!copyContent(source, to.get(), temp.name().c_str(), sourceName.c_str(), failure)) return false;
+  const struct timespec times[2] = {status.st_atim, status.st_mtim};
+  if (::futimens(to.get(), times) != 0) return failure->set("futimens", temp.name(), errno);
+  if (::fsync(to.get()) != 0) return failure->set("fsync", temp.name(), errno);
+  if (!to.close()) return failure->set("close", temp.name(), errno);
+  if (!temp.renameTo(target)) return failure->set("rename", temp.name(), errno);
+  return true;
+}
+
+bool TemporaryName::renameTo(const std::string& target) {
+  if (::rename(name_.c_str(), target.c_str()) != 0) return false;
+  kept_ = true;
   return true;
 }
 

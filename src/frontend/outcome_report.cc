@@ -12,6 +12,7 @@ extern "C" {
 #include "pn.h"
 #include "agent_results.h"
 #include "props.h"
+#include "terminal_prompt.h"
 
 namespace {
 
@@ -135,7 +136,17 @@ int reportOutcome(const char* operation, const PasswordRequest& request, const s
 
 int reportUnreadablePrompt(const char* operation, const PasswordRequest& request, const char* what,
                            const std::shared_ptr<vesk::Logger>& logger) {
-  std::cerr << "Error: could not read the " << what << " (end of input or no terminal)" << std::endl;
+  switch (lastPromptFailure()) {
+    case PromptFailure::kNulByte:
+      std::cerr << "Error: the " << what << " contains a NUL byte; it was not used" << std::endl;
+      break;
+    case PromptFailure::kLineTooLong:
+      std::cerr << "Error: the " << what << " is longer than " << kMaxPasswordLine << " characters; it was not used"
+                << std::endl;
+      break;
+    default:
+      std::cerr << "Error: could not read the " << what << " (end of input or no terminal)" << std::endl;
+  }
   if (logger && logger->isEnabled(3)) {
     logger->log(3, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
                 (std::string("no ") + what + " could be read").c_str());

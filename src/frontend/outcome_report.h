@@ -20,7 +20,8 @@ struct AgentOutcome {
 int reportOutcome(const char* operation, const PasswordRequest& request,
                   const std::shared_ptr<vesk::Logger>& logger, const std::function<AgentOutcome()>& call);
 
-// Ends a run whose prompt yielded nothing: names what could not be read, writes the closing
-// failure line and returns kExitPromptFailed.
+// Ends a run whose prompt yielded nothing: names what could not be read (or why the line typed
+// was refused: a NUL byte, too long), writes the closing failure line and returns
+// kExitPromptFailed.
 int reportUnreadablePrompt(const char* operation, const PasswordRequest& request, const char* what,
                            const std::shared_ptr<vesk::Logger>& logger);

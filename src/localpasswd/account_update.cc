@@ -7,7 +7,7 @@
 #include "aging_rules.h"
 #include "db_operator.h"
 #include "db_records.h"
-#include "signal_block.h"
+#include "update_problem.h"
 
 namespace {
 
@@ -27,18 +27,30 @@ ShadowAging agingOf(const vesk::DBShadow& record) {
   return aging;
 }
 
-// Locks, opens and loads the file of op; prints the cannot-open message on failure.
+// Locks, opens and loads the file of op; prints the cannot-open message on failure, followed by
+// what keeps the lock when that is known.
 template <typename Operator>
 bool openLocked(Operator& op, const PasswdRun& run, const char* path) {
   if (op.lockOpenLoad()) return true;
   std::fprintf(stderr, "%s: cannot open %s\n", run.progName.c_str(), path);
+  const std::string why = describeUpdateProblem(op.storage.lastProblem(), path);
+  if (!why.empty()) std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), why.c_str());
   return false;
+}
+
+// Commits op after update; keeps the line that tells what failed (or the warning of a change
+// that took effect) for the closing message. kLocalChanged when both succeeded, otherwise
+// kLocalFileFailed.
+template <typename Operator>
+LocalResult commitUpdate(Operator& op, bool updated, PasswdRun& run, const char* path) {
+  const bool committed = op.commit();
+  run.updateNote = describeUpdateProblem(op.storage.lastProblem(), path);
+  return updated && committed ? kLocalChanged : kLocalFileFailed;
 }
 
 }  // namespace
 
-LocalResult updateShadowPassword(const PasswdRun& run, const char* path, bool recheckAging) {
-  SignalBlock quiet;
+LocalResult updateShadowPassword(PasswdRun& run, const char* path, bool recheckAging) {
   vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(path);
   if (!openLocked(op, run, path)) return kLocalFileFailed;
   vesk::DBShadow record = op.find(run.targetName);
@@ -59,12 +71,10 @@ LocalResult updateShadowPassword(const PasswdRun& run, const char* path, bool re
   record.lastChange.set = true;
   record.lastChange.value = daysSinceEpoch(now);
   const bool updated = op.update(record);
-  const bool committed = op.commit();
-  return updated && committed ? kLocalChanged : kLocalFileFailed;
+  return commitUpdate(op, updated, run, path);
 }
 
-LocalResult updatePasswdPassword(const PasswdRun& run, const char* path) {
-  SignalBlock quiet;
+LocalResult updatePasswdPassword(PasswdRun& run, const char* path) {
   vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(path);
   if (!openLocked(op, run, path)) return kLocalFileFailed;
   vesk::DBPasswd record = op.find(run.targetName);
@@ -74,6 +84,5 @@ LocalResult updatePasswdPassword(const PasswdRun& run, const char* path) {
   }
   record.password = run.storedHash;
   const bool updated = op.update(record);
-  const bool committed = op.commit();
-  return updated && committed ? kLocalChanged : kLocalFileFailed;
+  return commitUpdate(op, updated, run, path);
 }

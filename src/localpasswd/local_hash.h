@@ -3,12 +3,20 @@
 
 #include <string>
 
+#include "password_hash.h"
 #include "shredder.h"
 
-// True when typed is the password of the stored hash.
-bool oldPasswordMatches(const vesk::Shredder& typed, const std::string& storedHash);
+enum class OldPasswordCheck {
+  kMatches,
+  kWrong,
+  kOutOfMemory,  // the hash could not be computed: nothing is known about the password
+};
 
-// Makes the new hash for password, in the scheme chosen from the account's stored hash and the
-// caller. On failure returns false with the reason in error.
+// Whether typed is the password of the stored hash.
+OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string& storedHash);
+
+// Makes the new hash for password, in the scheme chosen from the account's stored hash, the
+// caller and the scheme the site configured (hash_setting.h). On failure returns false with the
+// reason in error.
 bool makeNewHash(const vesk::Shredder& password, const std::string& storedHash, bool callerIsRoot,
-                 std::string& hash, std::string& error);
+                 vesk::HashScheme configured, std::string& hash, std::string& error);

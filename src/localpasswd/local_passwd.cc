@@ -16,12 +16,16 @@
 #include "aging_rules.h"
 #include "current_hash.h"
 #include "directory_change.h"
+#include "hash_setting.h"
 #include "local_hash.h"
 #include "logger.h"
 #include "passwd_run.h"
 #include "password_entry.h"
+#include "pn.h"
+#include "props.h"
 #include "system_passwd.h"
 #include "terminal_prompt.h"
+#include "write_limits.h"
 
 namespace {
 
@@ -44,7 +48,32 @@ LocalResult refuse(const PasswdRun& run, const char* outcome) {
   return kLocalRefused;
 }
 
-// The closing message and record of an update: kLocalChanged is success, anything else a failure.
+// Names a line that a prompt refused (a NUL byte, or too long to be a password); false when the
+// prompt simply yielded nothing (end of input, an error), which ends the run without a message.
+bool reportUnusableLine(const PasswdRun& run) {
+  switch (lastPromptFailure()) {
+    case PromptFailure::kNulByte:
+      std::fprintf(stderr, "%s: the password contains a NUL byte; it was not used\n", run.progName.c_str());
+      logOutcome(run, 3, "refused: a password with a NUL byte");
+      return true;
+    case PromptFailure::kLineTooLong:
+      std::fprintf(stderr, "%s: the password is longer than %u characters; it was not used\n",
+                   run.progName.c_str(), kMaxPasswordLine);
+      logOutcome(run, 3, "refused: a password line too long");
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A prompt that returned nothing: the refusal, with the reason when the line was unusable.
+LocalResult abandon(const PasswdRun& run, const char* outcome) {
+  if (reportUnusableLine(run)) return kLocalRefused;
+  return refuse(run, outcome);
+}
+
+// The closing message and record of an update: kLocalChanged is success, anything else a failure;
+// then the update's own note, if any (what failed, or a warning).
 LocalResult reportUpdate(const PasswdRun& run, LocalResult result, const char* changed, const char* failed) {
   if (result == kLocalChanged) {
     std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
@@ -52,6 +81,10 @@ LocalResult reportUpdate(const PasswdRun& run, LocalResult result, const char* c
   } else {
     std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
     logOutcome(run, 3, failed);
+  }
+  if (!run.updateNote.empty()) {
+    std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), run.updateNote.c_str());
+    logOutcome(run, 3, run.updateNote.c_str());
   }
   return result;
 }
@@ -83,6 +116,7 @@ LocalResult directoryRoad(PasswdRun& run) {
   std::printf("Changing password for %s\n", run.targetName.c_str());
   std::fflush(stdout);
   const LocalResult result = runDirectoryChange(run);
+  if (result == kLocalRefused && reportUnusableLine(run)) return kLocalRefused;
   if (result == kLocalRefused) {
     logOutcome(run, 3, "directory change refused or abandoned");
     return kLocalFileFailed;
@@ -109,10 +143,17 @@ LocalResult localRoad(PasswdRun& run) {
 
   if (!callerIsRoot && !run.storedHash.empty()) {
     vesk::Shredder old;
-    if (!promptSecret("Old password: ", old)) return refuse(run, "abandoned: no old password");
-    if (!oldPasswordMatches(old, run.storedHash)) {
-      std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
-      return refuse(run, "refused: incorrect old password");
+    if (!promptSecret("Old password: ", old)) return abandon(run, "abandoned: no old password");
+    switch (checkOldPassword(old, run.storedHash)) {
+      case OldPasswordCheck::kMatches:
+        break;
+      case OldPasswordCheck::kWrong:
+        std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
+        return refuse(run, "refused: incorrect old password");
+      case OldPasswordCheck::kOutOfMemory:
+        std::fprintf(stderr, "%s: out of memory while checking the old password\n", run.progName.c_str());
+        logOutcome(run, 3, "failed: out of memory while checking the old password");
+        return kLocalFileFailed;
     }
   }
 
@@ -120,7 +161,7 @@ LocalResult localRoad(PasswdRun& run) {
     case EntryOutcome::kEntered:
       break;
     case EntryOutcome::kNothingRead:
-      return refuse(run, "abandoned: no new password");
+      return abandon(run, "abandoned: no new password");
     case EntryOutcome::kNoMoreRetry:
       return refuse(run, "refused: new passwords did not match");
   }
@@ -132,8 +173,11 @@ LocalResult localRoad(PasswdRun& run) {
   }
 
   std::string error;
+  const vesk::HashScheme configured = configuredHashScheme(
+      vesk::lookupProperty(vesk::PN::PASSWD_HASH_SCHEME, std::string()), kLoginDefsPath, &error);
+  if (!error.empty()) logOutcome(run, 3, error.c_str());
   std::string newHash;
-  const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, newHash, error);
+  const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, configured, newHash, error);
   run.newPassword.shred();
   if (!hashed) {
     std::fprintf(stderr, "%s: cannot hash the new password: %s\n", run.progName.c_str(), error.c_str());
@@ -146,6 +190,8 @@ LocalResult localRoad(PasswdRun& run) {
     std::fprintf(stderr, "%s: cannot change ID to root\n", run.progName.c_str());
     return refuse(run, "refused: cannot change ID to root");
   }
+  // From the write to the closing message nothing the caller sends may end the run.
+  SignalBlock quiet;
   const LocalResult result = run.inShadow && access(vesk::kAccountShadowPath, F_OK) == 0
                                  ? updateShadowPassword(run, vesk::kAccountShadowPath, !callerIsRoot)
                                  : updatePasswdPassword(run, vesk::kAccountPasswdPath);
@@ -159,6 +205,11 @@ LocalResult localPasswdMain(int argc, char** argv) {
   if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
     std::perror("prctl");
     return kLocalDirectoryFailed;
+  }
+  // While still privileged: the caller's limits must not cut a rewrite of an account file short.
+  if (!raiseWriteLimits()) {
+    std::perror("passwd: cannot raise the resource limits");
+    return kLocalFileFailed;
   }
   PasswdRun run;
   std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";

@@ -32,6 +32,8 @@ struct PasswdRun {
   // The target's shadow entry, when storedHash came from one.
   std::optional<ShadowAging> shadow;
   vesk::Shredder newPassword;
+  // A line for the user after the closing message of an update: what failed, or a warning.
+  std::string updateNote;
 };
 
 // Longest account name and password accepted. Longer ones are refused, never cut: a cut name can

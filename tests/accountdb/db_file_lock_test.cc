@@ -62,6 +62,7 @@ TEST_F(DBFileLockTest, LockFilesOfLiveOrUnknownOwnersAreRefusedAtOnce) {
       {"empty", "", false},
       {"not a number", std::string("abc") + '\0', false},
       {"zero", ownerText(0), false},
+      {"every process", ownerText(-1), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -74,11 +75,16 @@ TEST_F(DBFileLockTest, LockFilesOfLiveOrUnknownOwnersAreRefusedAtOnce) {
     EXPECT_EQ(readFile(lockName()), c.content);
     EXPECT_EQ(dir_.list(), (std::vector<std::string>{"shadow", "shadow.lock"}));
     std::vector<std::string> expected = {"1: cannot lock file " + shadow_ + "."};
+    const long owner = c.content == ownerText(sleeper) ? sleeper : getpid();
     if (c.namesOwner) {
-      const long owner = c.content == ownerText(sleeper) ? sleeper : getpid();
       expected.push_back("1: lock file " + lockName() + " is held by process " + std::to_string(owner) + ".");
+    } else {
+      expected.push_back("1: lock file " + lockName() + " holds no process id.");
     }
     EXPECT_EQ(log_.records(), expected);
+    EXPECT_EQ(file.lastProblem().step,
+              c.namesOwner ? DBFileProblem::Step::kLockBusy : DBFileProblem::Step::kLockInvalid);
+    EXPECT_EQ(file.lastProblem().holder, c.namesOwner ? owner : 0);
     EXPECT_EQ(FakeSystemLock::lockCalls, 1);
     EXPECT_EQ(FakeSystemLock::unlockCalls, 1);
     EXPECT_EQ(DBFile::lockedFileCount(), 0);

@@ -1,18 +1,39 @@
-// Write-back under faults: a full file system, a rename that fails, a read-only directory. Each
-// case checks the invariant: commit fails with a message naming the file and the reason, the
-// account file is byte for byte what it was, no temporary file remains and the lock is released.
+// Write-back under faults and hostile names: a full file system, a file size limit, a rename that
+// fails, a read-only directory, backups and temporary names that are links to other files. Each
+// case checks the invariant: the account file is byte for byte the old or the new content and
+// never reached through another name; the backup is the previous backup after a failure and a
+// whole copy of the old file with the account file's mode after a success; no temporary file
+// remains and the lock is released.
 //
 // The faults are made with mounts in a private mount namespace of the test process (needs root).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <tuple>
 
 #include "db_file.h"
 #include "db_operator.h"
 #include "db_records.h"
 #include "test_support.h"
+
+// fsync of this process, replaced: with failDirectorySync set, syncing a directory fails with EIO.
+static bool failDirectorySync = false;
+
+extern "C" int fsync(int fd) {
+  struct stat status;
+  if (failDirectorySync && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace vesk::test {
 namespace {
@@ -43,9 +64,28 @@ class FaultTest : public DBTest {
 
   void expectInvariant(const std::string& path, const std::string& before) {
     EXPECT_EQ(readFile(path), before);
+    expectNoLeftovers(path);
+  }
+
+  void expectNoLeftovers(const std::string& path) {
     EXPECT_FALSE(exists(path + "+"));
+    EXPECT_FALSE(exists(path + "-+"));
     EXPECT_FALSE(exists(path + ".lock"));
     EXPECT_EQ(DBFile::lockedFileCount(), 0);
+  }
+
+  // After a commit: the new content in place, a backup that is its own file holding the old
+  // content with the account file's owner and mode.
+  void expectCommitted(const std::string& path, const std::string& before) {
+    EXPECT_NE(readFile(path).find("user7:$1$changed$"), std::string::npos);
+    struct stat file, backup;
+    ASSERT_EQ(lstat(path.c_str(), &file), 0);
+    ASSERT_EQ(lstat((path + "-").c_str(), &backup), 0);
+    EXPECT_TRUE(S_ISREG(backup.st_mode));
+    EXPECT_EQ(backup.st_nlink, 1u);
+    EXPECT_EQ(std::tie(backup.st_mode, backup.st_uid, backup.st_gid), std::tie(file.st_mode, file.st_uid, file.st_gid));
+    EXPECT_EQ(readFile(path + "-"), before);
+    expectNoLeftovers(path);
   }
 
   std::string mountPoint_;
@@ -70,6 +110,7 @@ TEST_F(FaultTest, FullFileSystemLeavesFileUnchanged) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(mountTmpfs(mountPoint_, "1m"));
     writeFile(path, before, 0640);
+    writeFile(path + "-", "previous backup\n", 0600);
     struct statvfs fs;
     ASSERT_EQ(statvfs(mountPoint_.c_str(), &fs), 0);
     const std::size_t available = fs.f_bavail * fs.f_frsize;
@@ -83,7 +124,78 @@ TEST_F(FaultTest, FullFileSystemLeavesFileUnchanged) {
                            [](const std::string& r) { return r.find(" failed: No space left on device.") != r.npos; }),
               records.end());
     expectInvariant(path, before);
+    // The previous backup, or (once the backup step has passed) a whole copy of the file.
+    const std::string backup = readFile(path + "-");
+    EXPECT_TRUE(backup == "previous backup\n" || backup == before) << backup.size() << " bytes";
     ASSERT_TRUE(unmount(mountPoint_));
+  }
+}
+
+// A caller's file size limit that the backup exceeds (SIGXFSZ ignored, as a caller may do).
+TEST_F(FaultTest, FileSizeLimitLeavesFileAndBackupUnchanged) {
+  const std::string before = shadowLines(200);
+  const std::string path = dir_ / "shadow";
+  writeFile(path, before, 0640);
+  writeFile(path + "-", "previous backup\n", 0600);
+  const int status = runInChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {before.size() / 2, before.size() / 2};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    if (changeOneRecord(path) != Change::CommitFailed) return 3;
+    return log_.has("1: cannot create backup file " + path + "- for " + path + ".") ? 0 : 4;
+  });
+  EXPECT_EQ(status, 0);
+  expectInvariant(path, before);
+  EXPECT_EQ(readFile(path + "-"), "previous backup\n");
+}
+
+// The new file is in place when the directory cannot be synced: the change stands, with a warning.
+TEST_F(FaultTest, FailedDirectorySyncAfterTheRenameKeepsTheChange) {
+  const std::string before = shadowLines(20);
+  const std::string path = dir_ / "shadow";
+  writeFile(path, before, 0640);
+  DBOperator<DBShadow, DBFile> op(path);
+  ASSERT_TRUE(op.storage.lock() && op.storage.open() && op.load(op.storage));
+  DBShadow record = op.find("user7");
+  record.password = "$1$changed$0123456789abcdefghijkl";
+  ASSERT_TRUE(op.update(record));
+  failDirectorySync = true;
+  const bool committed = op.commit();
+  failDirectorySync = false;
+  EXPECT_TRUE(committed);
+  EXPECT_EQ(op.storage.lastProblem().step, DBFileProblem::Step::kDirectorySync);
+  EXPECT_TRUE(log_.has("1: fsync of " + dir_.path() + " failed: Input/output error."));
+  expectCommitted(path, before);
+}
+
+// Names that lead elsewhere: the backup and the temporary names as hard links to the account file
+// or symbolic links to a file of someone else's, and a backup readable by all.
+TEST_F(FaultTest, LinkedBackupAndTemporaryNamesNeverReachOtherFiles) {
+  const std::string before = shadowLines(20);
+  const std::string path = dir_ / "shadow";
+  const std::string victim = dir_ / "victim";
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  };
+  const std::vector<Case> cases = {
+      {"hard-linked backup", [&] { ASSERT_EQ(link(path.c_str(), (path + "-").c_str()), 0); }},
+      {"symlinked backup", [&] { ASSERT_EQ(symlink(victim.c_str(), (path + "-").c_str()), 0); }},
+      {"hard-linked temporary name", [&] { ASSERT_EQ(link(path.c_str(), (path + "+").c_str()), 0); }},
+      {"symlinked temporary name", [&] { ASSERT_EQ(symlink(victim.c_str(), (path + "+").c_str()), 0); }},
+      {"hard-linked backup temporary name", [&] { ASSERT_EQ(link(path.c_str(), (path + "-+").c_str()), 0); }},
+      {"symlinked backup temporary name", [&] { ASSERT_EQ(symlink(victim.c_str(), (path + "-+").c_str()), 0); }},
+      {"backup readable by all", [&] { writeFile(path + "-", "old backup\n", 0644); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* suffix : {"-", "+", "-+"}) unlink((path + suffix).c_str());
+    writeFile(path, before, 0640);
+    writeFile(victim, "someone else's file\n", 0644);
+    c.plant();
+    EXPECT_EQ(changeOneRecord(path), Change::Committed);
+    expectCommitted(path, before);
+    EXPECT_EQ(readFile(victim), "someone else's file\n");
   }
 }
 

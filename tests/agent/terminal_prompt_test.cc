@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -98,7 +99,9 @@ TEST(TerminalPromptTest, ReturnsNullAtEndOfInput) {
 }
 
 TEST(TerminalPromptTest, RestoresTheModeWhenASignalEndsTheRead) {
-  for (int signo : {SIGINT, SIGTERM}) {
+  const struct rlimit noCore = {0, 0};
+  ASSERT_EQ(setrlimit(RLIMIT_CORE, &noCore), 0);
+  for (int signo : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGALRM, SIGUSR1, SIGPIPE, SIGXCPU}) {
     PromptChild child = startPromptChild();
     ASSERT_GT(child.pid, 0);
     readUntil(child.master, kPrompt);

@@ -77,14 +77,20 @@ TEST(PasswordHashTest, VerifyRejectsEverythingAgainstHashesThatCannotBeComputed)
   }
 }
 
-TEST(PasswordHashTest, NewHashSchemeKeepsSystemSchemesAndOtherwiseFollowsTheCaller) {
+TEST(PasswordHashTest, NewHashSchemeIsNeverWeakerThanTheStoredOrTheConfiguredOne) {
   const std::string sha512 = crypt_test::referenceCrypt("pw", "$6$abcdefgh");
   const std::string yescrypt = crypt_test::referenceCrypt("pw", crypt_test::referenceSetting("$y$"));
   const struct {
     std::string stored;
     bool root;
     HashScheme expected;
+    HashScheme configured = HashScheme::kMd5;
   } kCases[] = {
+      {sha512, false, HashScheme::kYescrypt, HashScheme::kYescrypt},
+      {yescrypt, true, HashScheme::kYescrypt, HashScheme::kSha512},
+      {"$5$abc$def", false, HashScheme::kSha512, HashScheme::kSha512},
+      {"abJnggxhB/yWI", false, HashScheme::kSha512, HashScheme::kSha512},
+      {"", true, HashScheme::kYescrypt, HashScheme::kYescrypt},
       {sha512, false, HashScheme::kSha512},
       {sha512, true, HashScheme::kSha512},
       {yescrypt, true, HashScheme::kYescrypt},
@@ -105,8 +111,8 @@ TEST(PasswordHashTest, NewHashSchemeKeepsSystemSchemesAndOtherwiseFollowsTheCall
       {"*", true, HashScheme::kMd5},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(vesk::newHashScheme(c.stored.c_str(), c.root), c.expected)
-        << c.stored << (c.root ? " by root" : " by its user");
+    EXPECT_EQ(vesk::newHashScheme(c.stored.c_str(), c.root, c.configured), c.expected)
+        << c.stored << (c.root ? " by root" : " by its user") << " configured " << static_cast<int>(c.configured);
   }
 }
 

@@ -181,24 +181,6 @@ def main():
         expect("account missing from the file", r, 27, "Changing password for zed\n",
                "passwd: cannot find user zed\npasswd: cannot update password\n")
 
-        # A second run while another process holds the lock of /etc/shadow: refused at once.
-        holder = subprocess.Popen(["sleep", "60"])
-        try:
-            with open("/etc/shadow.lock", "w") as f:
-                f.write(str(holder.pid))
-            with open("/etc/shadow") as f:
-                before = f.read()
-            r = run([], "alice", [(OLD, "alice-new-2"), (NEW, "alice-new-3"), (RENEW, "alice-new-3")])
-            expect("account file locked by another process", r, 6, "Changing password for alice\n",
-                   "passwd: cannot open /etc/shadow\npasswd: cannot update password\n")
-            with open("/etc/shadow") as f:
-                check.equal("locked account file is intact", f.read(), before)
-            check.true("the lock of the other process stays", os.path.exists("/etc/shadow.lock"))
-        finally:
-            holder.kill()
-            holder.wait()
-            os.unlink("/etc/shadow.lock")
-
         records = "\n".join(box.records())
         check.true("a record for every change and refusal",
                    "cli.passwd 2: password change by alice (uid" in records and

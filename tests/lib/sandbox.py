@@ -42,12 +42,20 @@ def enter_private_namespace():
     os.execvpe("unshare", ["unshare", "-m", "--propagation", "private", sys.executable] + sys.argv, env)
 
 
+# An answer (or the value of a callable answer) that types nothing: for answers that only act,
+# such as sending the program a signal at a prompt.
+SILENT = object()
+
+
 class Result:
-    def __init__(self, status, out, err, tty):
+    def __init__(self, status, out, err, tty, echo=None):
         self.status, self.out, self.err, self.tty = status, out, err, tty
+        # Whether the terminal echoes input after the program has ended (its mode restored).
+        self.echo = echo
 
     def __repr__(self):
-        return "Result(status=%r, out=%r, err=%r, tty=%r)" % (self.status, self.out, self.err, self.tty)
+        return "Result(status=%r, out=%r, err=%r, tty=%r, echo=%r)" % (self.status, self.out, self.err, self.tty,
+                                                                        self.echo)
 
 
 class Sandbox:
@@ -225,7 +233,9 @@ class Sandbox:
                 target = master if stdin_tty else proc.stdin.fileno()
                 if callable(answer):
                     answer = answer(proc.pid)
-                if answer is None:
+                if answer is SILENT:
+                    pass
+                elif answer is None:
                     if stdin_tty:
                         os.write(master, b"\x04")
                     else:
@@ -249,8 +259,9 @@ class Sandbox:
                                (timeout, channels[master], channels[proc.stderr.fileno()]))
         proc.wait(timeout=5)
         tty = channels[master].decode(errors="replace").replace("\r\n", "\n")
+        echo = bool(termios.tcgetattr(master)[3] & termios.ECHO)  # the master reads the terminal's mode
         result = Result(proc.returncode, channels[proc.stdout.fileno()].decode(errors="replace"),
-                        channels[proc.stderr.fileno()].decode(errors="replace"), tty)
+                        channels[proc.stderr.fileno()].decode(errors="replace"), tty, echo)
         os.close(master)
         proc.stdout.close()
         proc.stderr.close()

@@ -26,6 +26,12 @@ inline constexpr const char* TARVENKO_CHANGE_PERM_MSG = "tarvenko.change.perm.ms
 // personality hands every option it does not handle itself to that program, as the caller.
 inline constexpr const char* PASSWD_SYSTEM = "passwd.system";
 
+// The scheme of the new hashes that the passwd personality writes for local accounts: "md5" (the
+// default: MD5-crypt, or segmented DES when an account's own user changes a DES hash), "sha512",
+// "yescrypt", or "system" (what ENCRYPT_METHOD in /etc/login.defs names, as the system's own
+// tools do). A new hash is never of a weaker scheme than the account's stored one.
+inline constexpr const char* PASSWD_HASH_SCHEME = "passwd.hash.scheme";
+
 // Account name mapping: the key is this prefix followed directly by the local user name.
 inline constexpr const char* PAM_MAPUSER = "pam.mapuser.";
 

@@ -1,10 +1,13 @@
 #include "process_spawn.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "unique_fd.h"
 
 extern char** environ;
 
@@ -62,11 +65,15 @@ int spawnfv(int flags, int count, const int fds[], const char* path, const char*
   int rc = posix_spawnattr_setsigmask(attr.get(), &none);
   if (rc == 0) rc = posix_spawnattr_setsigdefault(attr.get(), &all);
   if (rc == 0) rc = posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  // Move the three descriptors out of the way first, so that dup2 onto 0..2 cannot clobber one
-  // that is still to be copied; then close everything from 3 up.
-  constexpr int kParking = 1000;
-  for (int i = 0; rc == 0 && i < 3; ++i) rc = posix_spawn_file_actions_adddup2(actions.get(), fds[i], kParking + i);
-  for (int i = 0; rc == 0 && i < 3; ++i) rc = posix_spawn_file_actions_adddup2(actions.get(), kParking + i, i);
+  // Copies of the three descriptors at the lowest free numbers from 3 up: dup2 from them onto
+  // 0..2 cannot clobber one that is still to be copied, whatever numbers the caller passed and
+  // however low the descriptor limit is. Then everything from 3 up is closed in the child.
+  vesk::UniqueFd copies[3];
+  for (int i = 0; i < 3; ++i) {
+    copies[i].reset(fcntl(fds[i], F_DUPFD_CLOEXEC, 3));
+    if (!copies[i].valid()) return -1;
+  }
+  for (int i = 0; rc == 0 && i < 3; ++i) rc = posix_spawn_file_actions_adddup2(actions.get(), copies[i].get(), i);
   if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
   if (rc != 0) {
     errno = rc;

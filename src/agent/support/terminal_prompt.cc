@@ -7,7 +7,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <array>
 
 #include "fd_io.h"
 #include "unique_fd.h"
@@ -17,30 +16,46 @@ namespace {
 
 char lineBuffer[kMaxPasswordLine + 1];
 
-// State shared with the signal handlers: the descriptor whose mode was changed and its old mode.
+PromptFailure lastFailure = PromptFailure::kNone;
+
+// State shared with the signal handlers: the descriptor whose mode was changed, its old mode, and
+// the actions the guarded signals had before.
 volatile sig_atomic_t echoFd = -1;
 struct termios savedMode;
 struct termios quietMode;
+struct sigaction previousActions[NSIG];
+bool guarded[NSIG];
 
-constexpr std::array<int, 3> kGuardedSignals = {SIGINT, SIGTERM, SIGTSTP};
+// Every signal whose default action ends or stops the process and that can be caught; SIGCHLD,
+// SIGCONT, SIGURG and SIGWINCH are ignored by default and leave the terminal alone.
+bool endsOrStops(int signo) {
+  switch (signo) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH:
+      return false;
+    default:
+      return true;
+  }
+}
 
+// Puts the terminal back, lets the signal act as it would have without the prompt (ending the
+// process, stopping it, or the caller's own handler), and when the process goes on (after
+// SIGCONT, or a handler that returned) hides the input again.
 void onSignal(int signo) {
   const int saved = errno;
   if (echoFd >= 0) tcsetattr(echoFd, TCSAFLUSH, &savedMode);
-  struct sigaction fallback = {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signo, &fallback, nullptr);
+  struct sigaction ours;
+  sigaction(signo, &previousActions[signo], &ours);
   sigset_t unblock;
   sigemptyset(&unblock);
   sigaddset(&unblock, signo);
   sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
   raise(signo);
-  // Only SIGTSTP comes back here, after SIGCONT: hide the input again and keep waiting.
-  struct sigaction again = {};
-  again.sa_handler = onSignal;
-  sigemptyset(&again.sa_mask);
-  sigaction(signo, &again, nullptr);
+  sigaction(signo, &ours, nullptr);
   if (echoFd >= 0) tcsetattr(echoFd, TCSAFLUSH, &quietMode);
   errno = saved;
 }
@@ -56,7 +71,18 @@ class EchoOffGuard {
     struct sigaction handler = {};
     handler.sa_handler = onSignal;
     sigemptyset(&handler.sa_mask);
-    for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) sigaction(kGuardedSignals[i], &handler, &oldActions_[i]);
+    for (int signo = 1; signo < NSIG; ++signo) {
+      if (endsOrStops(signo)) sigaddset(&handler.sa_mask, signo);
+    }
+    for (int signo = 1; signo < NSIG; ++signo) {
+      guarded[signo] = false;
+      // A signal the caller ignores stays ignored; numbers the C library keeps for itself fail.
+      if (!endsOrStops(signo) || sigaction(signo, nullptr, &previousActions[signo]) != 0 ||
+          previousActions[signo].sa_handler == SIG_IGN) {
+        continue;
+      }
+      guarded[signo] = sigaction(signo, &handler, nullptr) == 0;
+    }
     echoFd = fd;
     if (tcsetattr(fd, TCSAFLUSH, &quietMode) != 0) {
       restore();
@@ -74,40 +100,54 @@ class EchoOffGuard {
     if (echoFd >= 0) {
       tcsetattr(echoFd, TCSAFLUSH, &savedMode);
       echoFd = -1;
-      for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) sigaction(kGuardedSignals[i], &oldActions_[i], nullptr);
+      for (int signo = 1; signo < NSIG; ++signo) {
+        if (guarded[signo]) sigaction(signo, &previousActions[signo], nullptr);
+        guarded[signo] = false;
+      }
     }
     active_ = false;
   }
 
-  std::array<struct sigaction, kGuardedSignals.size()> oldActions_ = {};
   bool active_ = false;
 };
 
 
 // Reads one line byte by byte, so that nothing after the line end is consumed. Returns the length,
-// or -1 at end of input before any byte, on error, or when the line does not fit.
+// or -1 (lastFailure says why) at end of input before any byte, on error, or for a line that does
+// not fit or holds a NUL byte: such a line is read to its end and refused whole, since any part
+// of it would be another password than the one typed.
 ssize_t readLine(int fd) {
   std::size_t length = 0;
   bool overflow = false;
+  bool nul = false;
   for (;;) {
     char c;
     const ssize_t n = read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
+    if (n < 0) {
+      lastFailure = PromptFailure::kReadError;
+      vesk::wipeMemory(lineBuffer, sizeof lineBuffer);
+      return -1;
+    }
     if (n == 0) {
-      if (length == 0 && !overflow) return -1;
+      if (length == 0 && !overflow && !nul) {
+        lastFailure = PromptFailure::kEndOfInput;
+        return -1;
+      }
       break;
     }
     if (c == '\n') break;
+    if (c == '\0') nul = true;
     if (length < kMaxPasswordLine) {
       lineBuffer[length++] = c;
     } else {
       overflow = true;
     }
   }
-  if (overflow) {
+  if (overflow || nul) {
     vesk::wipeMemory(lineBuffer, sizeof lineBuffer);
-    errno = E2BIG;
+    lastFailure = nul ? PromptFailure::kNulByte : PromptFailure::kLineTooLong;
+    errno = nul ? EINVAL : E2BIG;
     return -1;
   }
   if (length > 0 && lineBuffer[length - 1] == '\r') --length;
@@ -117,8 +157,11 @@ ssize_t readLine(int fd) {
 
 }  // namespace
 
+PromptFailure lastPromptFailure() { return lastFailure; }
+
 char* trell_getpass(const char* prompt) {
   vesk::wipeMemory(lineBuffer, sizeof lineBuffer);
+  lastFailure = PromptFailure::kNone;
   if (!isatty(STDIN_FILENO)) {
     if (prompt != nullptr) vesk::writeAll(STDERR_FILENO, prompt, strlen(prompt));
     return readLine(STDIN_FILENO) < 0 ? nullptr : lineBuffer;

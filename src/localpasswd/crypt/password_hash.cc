@@ -51,6 +51,21 @@ std::string failure(const char* what, int error) {
   return text;
 }
 
+int strength(HashScheme scheme) noexcept {
+  switch (scheme) {
+    case HashScheme::kSegmentedDes: return 0;
+    case HashScheme::kMd5: return 1;
+    case HashScheme::kSha256: return 2;
+    case HashScheme::kSha512: return 3;
+    case HashScheme::kBcrypt:
+    case HashScheme::kBcryptY: return 4;
+    case HashScheme::kScrypt: return 5;
+    case HashScheme::kYescrypt:
+    case HashScheme::kGostYescrypt: return 6;
+  }
+  return 0;
+}
+
 NewHash newHash(HashText text) { return NewHash{std::move(text), std::string()}; }
 
 NewHash noHash(std::string error) { return NewHash{HashText(), std::move(error)}; }
@@ -64,7 +79,10 @@ NewHash systemHash(const char* password, HashScheme scheme) {
   SystemCrypt crypt;
   const char* hash = crypt.hash(password, setting);
   if (hash == nullptr) {
-    return noHash(failure("the system's crypt cannot hash the password", errno));
+    // The setting is libcrypt's own: unless the phrase is too long (ERANGE), what it refuses to
+    // compute it had no memory for (it reports that as EINVAL).
+    if (errno == ERANGE) return noHash(failure("the system's crypt cannot hash the password", errno));
+    return noHash("out of memory");
   }
   HashText text = HashText::allocate(CRYPT_OUTPUT_SIZE);
   if (!text) {
@@ -104,26 +122,33 @@ Verification verifyPassword(const char* typed, const char* stored) {
   if (result.scheme == HashScheme::kMd5) {
     HashText computed = md5Crypt(typed, stored);
     result.matches = computed && sameText(computed.c_str(), stored);
-    if (!result.matches) {
+    if (computed && !result.matches) {
       computed = md5CryptHostOrder(typed, stored);
       result.matches = computed && sameText(computed.c_str(), stored);
     }
+    result.computed = static_cast<bool>(computed);
   } else if (isSystemScheme(result.scheme)) {
     SystemCrypt crypt;
-    result.matches = sameText(crypt.hash(typed, stored), stored);
+    const char* computed = crypt.hash(typed, stored);
+    result.matches = sameText(computed, stored);
+    result.computed = computed != nullptr || crypt_checksalt(stored) != CRYPT_SALT_OK;
   } else {
     const HashText computed = segmentedDesCrypt(typed, stored);
     const std::size_t length = std::strlen(stored);
     result.matches = computed && computed.view().size() >= length &&
                      sameBytes(computed.c_str(), stored, length);
+    result.computed = computed || errno != ENOMEM;
   }
   return result;
 }
 
-HashScheme newHashScheme(const char* stored, bool callerIsRoot) noexcept {
+HashScheme newHashScheme(const char* stored, bool callerIsRoot, HashScheme configured) noexcept {
   const HashScheme scheme = storedHashScheme(stored);
-  if (isSystemScheme(scheme)) {
+  if (isSystemScheme(scheme) && strength(scheme) >= strength(configured)) {
     return scheme;
+  }
+  if (isSystemScheme(configured)) {
+    return configured;
   }
   if (callerIsRoot || stored[0] == '\0' || scheme == HashScheme::kMd5) {
     return HashScheme::kMd5;

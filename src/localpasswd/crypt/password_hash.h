@@ -38,6 +38,9 @@ bool isSystemScheme(HashScheme scheme) noexcept;
 struct Verification {
   bool matches = false;
   HashScheme scheme = HashScheme::kSegmentedDes;  // of the stored hash
+  // False when the hash of a well-formed stored hash could not be computed: memory (or another
+  // resource) ran out, so the result says nothing about the password.
+  bool computed = true;
 
   bool isMd5() const noexcept { return scheme == HashScheme::kMd5; }
 };
@@ -50,18 +53,25 @@ struct Verification {
 //   - anything else: the first strlen(stored) characters of the segmented DES text of `typed`
 //     with `stored` as salt equal `stored`; a shorter text does not match.
 // A hash that cannot be computed (libcrypt refuses the setting, no memory) never matches: so
-// "", "*", "!" and "x" match nothing. The comparison takes the same time wherever it differs.
+// "", "*", "!" and "x" match nothing. When the stored hash is well-formed for its scheme (libcrypt's
+// crypt_checksalt accepts it, or it is MD5-crypt) and still cannot be computed, `computed` is
+// false: libcrypt reports an allocation failure of yescrypt as an invalid setting, so the form of
+// the setting is what tells the two apart. The comparison takes the same time wherever it differs.
 Verification verifyPassword(const char* typed, const char* stored);
 
 // The scheme of the new hash of a local account whose current stored hash is `stored` (as read
 // from the account files, "" when empty), changed by root (`callerIsRoot`) or by the account's
-// own user after verifyPassword accepted the old password:
-//   - a system scheme's hash keeps its scheme, whoever the caller is: a weaker scheme would
-//     lower the account's protection, and a segmented DES hash of more than 8 characters could
-//     not be verified by the system's own login;
-//   - otherwise MD5-crypt when the caller is root, or the stored hash is empty or MD5-based;
-//   - otherwise (traditional or segmented DES, or any other text) segmented DES.
-HashScheme newHashScheme(const char* stored, bool callerIsRoot) noexcept;
+// own user after verifyPassword accepted the old password, when the site asks for `configured`:
+//   - never a scheme weaker than the stored one: a system scheme's hash at least as strong as
+//     `configured` keeps its scheme, whoever the caller is (a weaker scheme would lower the
+//     account's protection, and a segmented DES hash of more than 8 characters could not be
+//     verified by the system's own login);
+//   - `configured` when it is a system scheme;
+//   - for kMd5 (the default): MD5-crypt when the caller is root, or the stored hash is empty or
+//     MD5-based; otherwise (traditional or segmented DES, or any other text) segmented DES.
+// Strength, weakest first: segmented DES, MD5-crypt, SHA-256, SHA-512, bcrypt, scrypt, yescrypt
+// and gost-yescrypt.
+HashScheme newHashScheme(const char* stored, bool callerIsRoot, HashScheme configured = HashScheme::kMd5) noexcept;
 
 // A new stored hash, or an empty text and the reason.
 struct NewHash {
