@@ -52,6 +52,11 @@ inline constexpr int kResultPasswordServer = 20;
 inline constexpr int kResultKerberosError = 21;
 inline constexpr int kResultCredentialCache = 22;
 inline constexpr int kResultBadRequest = 23;
+// A change or set was sent to the password server and no answer came within the time limit: the
+// password may or may not have changed. The agent logs the real outcome when it arrives.
+inline constexpr int kResultOutcomeUnknown = 24;
+// A validation's AS reply could not be verified with the host's keytab: the KDC may be a spoof.
+inline constexpr int kResultKdcNotVerified = 25;
 
 // A byte buffer that wipes every block it lets go of.
 using SecretBuffer = std::vector<unsigned char, WipingAllocator<unsigned char>>;

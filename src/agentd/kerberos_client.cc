@@ -223,17 +223,41 @@ Reply probePrincipal(krb5_context context, krb5_principal principal, const std::
   return ownFailure(code, realm, "probing the user");
 }
 
+// The Kerberos failure with the KDC's extended error, when it sent one, at the end of its text:
+// "(NTSTATUS 0xC0000234)" tells a locked-out account from a disabled one.
+Reply withStatus(Reply reply, const std::optional<std::uint32_t>& ntstatus) {
+  if (ntstatus) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(*ntstatus));
+    reply.errorText += std::string(" (NTSTATUS 0x") + hex + ")";
+  }
+  return reply;
+}
+
 // Failure of the AS exchange for the password service on the change and set paths.
-Reply passwordServiceAuthFailure(krb5_error_code code, const std::string& realm) {
+Reply passwordServiceAuthFailure(krb5_error_code code, const std::string& realm,
+                                 const std::optional<std::uint32_t>& ntstatus) {
   const int result = changeAuthResult(code);
-  if (result != 0) return kerberosFailure(result, code);
+  if (result != 0) return withStatus(kerberosFailure(result, code), ntstatus);
   return ownFailure(code, realm, "authenticating to the password service");
+}
+
+// The password server's result string as the user should read it: libkrb5 renders an Active
+// Directory policy block as sentences and passes text through.
+std::string renderServerMessage(krb5_context context, const krb5_data& resultString) {
+  if (resultString.length == 0) return std::string();
+  char* message = nullptr;
+  if (krb5_chpw_message(context, &resultString, &message) != 0 || message == nullptr) {
+    return serverResultText(std::string_view(resultString.data, resultString.length));
+  }
+  std::string text = serverResultText(message);
+  krb5_free_string(context, message);
+  return text;
 }
 
 // The reply for what the password server answered.
 Reply serverReply(const ServerAnswer& answer) {
-  const std::string text =
-      serverResultText(std::string_view(answer.resultString.data, answer.resultString.length));
+  const std::string text = renderServerMessage(answer.context_, answer.resultString);
   const std::string fixed = kpasswdResultText(answer.resultCode);
   switch (answer.resultCode) {
     case kKpasswdSuccess: return makeReply(0, 0, std::string());
@@ -256,6 +280,15 @@ std::string principalText(krb5_context context, krb5_principal principal) {
 
 }  // namespace
 
+std::string passwordServerMessage(std::string_view resultString) {
+  Context context;
+  if (context.get() == nullptr) return serverResultText(resultString);
+  krb5_data data = {};
+  data.data = const_cast<char*>(resultString.data());
+  data.length = static_cast<unsigned int>(resultString.size());
+  return renderServerMessage(context.get(), data);
+}
+
 std::string KerberosClient::principalName(const std::string& user) const {
   const auto at = user.rfind('@');
   if (at == std::string::npos) return user + "@" + settings_.realm;
@@ -276,13 +309,7 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
   code = asExchange(context.get(), client.get(), password, nullptr, nullptr, ntstatus);
   const int result = validateResult(code, ntstatus);
   if (result == 0) return makeReply(0, 0, std::string());
-  Reply reply = kerberosFailure(result, code);
-  if (ntstatus) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(*ntstatus));
-    reply.errorText += std::string(" (NTSTATUS 0x") + hex + ")";
-  }
-  return reply;
+  return withStatus(kerberosFailure(result, code), ntstatus);
 }
 
 Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const {
@@ -294,7 +321,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   Credentials creds(context.get());
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
-  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
+  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
   ServerAnswer answer(context.get());
   code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
                               &answer.codeString, &answer.resultString);
@@ -315,7 +342,7 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   Credentials creds(context.get());
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), administrator.get(), adminPassword, kPasswordService, creds.get(), ntstatus);
-  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
+  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
   // A missing target reads differently from each kind of server; the probe settles it.
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == 17) return probed;

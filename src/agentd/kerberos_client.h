@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "agent_protocol.h"
 #include "shredder.h"
@@ -17,6 +18,10 @@ struct RealmSettings {
   std::string realm;   // the Kerberos realm of user names without "@"
   std::string domain;  // a user's "@domain" suffix that names this realm
 };
+
+// A password server's result string as the agent passes it on: libkrb5's rendering
+// (krb5_chpw_message: an Active Directory policy block becomes sentences), on one line.
+std::string passwordServerMessage(std::string_view resultString);
 
 class KerberosClient {
  public:

@@ -19,7 +19,10 @@ constexpr const char* kValidate = "validate";
 constexpr const char* kChange = "change";
 
 // Results of the agent.
+constexpr int kResultDisabled = 3;
+constexpr int kResultPolicy = 5;
 constexpr int kResultKerberos = 9;
+constexpr int kKpasswdAccessDenied = 5;
 
 }  // namespace
 
@@ -41,6 +44,7 @@ int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& l
     AgentOutcome outcome;
     outcome.result = session.validatePlainTextUser(request.user, request.oldPassword, false);
     if (outcome.result != 0) outcome.errorText = session.errorString(outcome.result);
+    if (outcome.result == kResultDisabled) outcome.reason = disabledReason(session.lastErrorText);
     return outcome;
   });
 }
@@ -86,14 +90,14 @@ int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& log
   if (request.debug) std::cerr << "changing password for " << shownName(request.user) << std::endl;
   return reportOutcome(kChange, request, logger, [&request] {
     AgentOutcome outcome;
-    outcome.result = updatePassword(request, &outcome.errorText);
+    outcome.result = updatePassword(request, &outcome);
     return outcome;
   });
 }
 
 int updatePassword(PasswordRequest& request) { return updatePassword(request, nullptr); }
 
-int updatePassword(PasswordRequest& request, std::string* errorText) {
+int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
   auto logger = vesk::Logger::GetLogger("cli.tarvenko");
   vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
   const bool ownChange = request.user == nullptr;
@@ -111,10 +115,24 @@ int updatePassword(PasswordRequest& request, std::string* errorText) {
   if (result == kResultKerberos) {
     const int code = session.lastErrorCode;
     if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s (%d)", session.lastErrorText.c_str(), code);
-    return translateKerberosFailure(code, !ownChange);
+    const int translated = translateKerberosFailure(code, !ownChange);
+    if (outcome != nullptr) {
+      // With -a, every Kerberos failure but the password server's refusal is the administrator's
+      // own authentication failing.
+      if (request.adminUser != nullptr && code != kKpasswdAccessDenied) {
+        outcome->reason = "administrator credentials rejected";
+      } else if (translated == kResultDisabled) {
+        outcome->reason = disabledReason(session.lastErrorText);
+      }
+    }
+    return translated;
   }
   const std::string text = session.errorString(result);
   if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s", text.c_str());
-  if (errorText != nullptr) *errorText = text;
+  if (outcome != nullptr) {
+    outcome->errorText = text;
+    if (result == kResultPolicy) outcome->serverText = session.lastErrorText;
+    if (result == kResultDisabled) outcome->reason = disabledReason(session.lastErrorText);
+  }
   return result;
 }

@@ -6,6 +6,10 @@ bool oldPasswordMatches(const vesk::Shredder& typed, const std::string& storedHa
   return vesk::verifyPassword(typed.c_str(), storedHash.c_str()).matches;
 }
 
+bool hashCanVerify(const std::string& storedHash) {
+  return !storedHash.empty() && storedHash != "x" && storedHash[0] != '!' && storedHash[0] != '*';
+}
+
 bool makeNewHash(const vesk::Shredder& password, const std::string& storedHash, bool callerIsRoot,
                  std::string& hash, std::string& error) {
   const vesk::HashScheme scheme = vesk::newHashScheme(storedHash.c_str(), callerIsRoot);

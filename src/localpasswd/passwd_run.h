@@ -31,6 +31,8 @@ struct PasswdRun {
   // The target's shadow entry, when storedHash came from one.
   std::optional<ShadowAging> shadow;
   vesk::Shredder newPassword;
+  // Set when the agent could not tell whether the target is a directory account: why not.
+  std::string directoryOutage;
 };
 
 // Longest account name and password accepted. Longer ones are refused, never cut: a cut name can
