@@ -15,11 +15,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <set>
 #include <string>
 
 #include "agent_protocol.h"
 #include "agent_socket.h"
+#include "agent_status.h"
 #include "kerberos_client.h"
 #include "logger.h"
 #include "watchdog.h"
@@ -29,11 +31,16 @@ namespace vesk::agentd {
 struct ServerSettings {
   std::string socketPath;
   RealmSettings realm;
-  std::chrono::milliseconds kdcTimeout{15000};
-  std::chrono::milliseconds probeTimeout{3000};
-  // How long a connection may stay silent before the agent closes it.
+  // Long enough for the library to fail over past two silent KDCs and password servers (about
+  // 1 s per silent KDC, 10 s per silent password server) on every operation.
+  std::chrono::milliseconds kdcTimeout{45000};
+  std::chrono::milliseconds probeTimeout{5000};
+  // How long a connection may stay silent before the agent closes it, and before its first request.
   std::chrono::milliseconds idleTimeout{30000};
+  std::chrono::milliseconds firstRequestTimeout{5000};
   std::size_t maxConnections = 128;
+  // Open connections one user may hold: one user's idle connections never starve the others.
+  std::size_t maxConnectionsPerUid = 16;
 
   // The settings from the process-wide settings file; false with the reason when incomplete.
   static bool fromProps(ServerSettings& settings, std::string& why);
@@ -73,9 +80,14 @@ class AgentServer {
   void logRefusal(const Peer& peer, const std::string& why) const;
   bool sendReply(int fd, agentproto::Reply reply) const;
   void removeSocket();
+  // Counts a connection of uid; false (nothing counted) when the user holds too many.
+  bool admitLocked(uid_t uid);
+  void checkRealm();
+  agentproto::Reply statusReply(bool check) const;
 
   ServerSettings settings_;
   KerberosClient kerberos_;
+  mutable AgentState state_;
   std::shared_ptr<Logger> logger_;
   UniqueFd listener_;
   dev_t socketDevice_ = 0;
@@ -88,6 +100,7 @@ class AgentServer {
   std::size_t waiting_ = 0;
   bool stopping_ = false;
   std::set<int> connections_;
+  std::map<uid_t, std::size_t> connectionsOfUid_;
 };
 
 }  // namespace vesk::agentd

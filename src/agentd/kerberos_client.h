@@ -17,6 +17,17 @@ namespace vesk::agentd {
 struct RealmSettings {
   std::string realm;   // the Kerberos realm of user names without "@"
   std::string domain;  // a user's "@domain" suffix that names this realm
+  // The keytab whose host keys prove a validation's KDC genuine; verification is skipped when it
+  // holds no host key, unless hostKeyRequired.
+  std::string hostKeytab;
+  bool hostKeyRequired = false;
+};
+
+// What a reachability check found.
+struct KdcContact {
+  bool reached = false;
+  std::string address;  // the KDC that answered, as the library names it ("udp 192.0.2.1:88")
+  std::string reason;   // when not reached: why
 };
 
 // A password server's result string as the agent passes it on: libkrb5's rendering
@@ -38,6 +49,11 @@ class KerberosClient {
   // Whether the realm has the user, found without spending a password attempt: 0 with the
   // principal when it exists, 17 when the KDC does not know it, an agent value when it cannot tell.
   agentproto::Reply probe(const std::string& user) const;
+  // Asks the realm's KDCs about a principal that need not exist: reached when any KDC answers.
+  KdcContact reachKdc() const;
+  // Whether the host keytab holds a host key that verification would use.
+  bool hostKeytabUsable() const;
+
   // Whether the credential cache can be used by the calling process: 0 with its principal.
   agentproto::Reply checkCache(const std::string& cacheName) const;
   // A set of the user's password with the credentials in the cache.

@@ -36,6 +36,7 @@ Realm(workdir, realm="KESTROVA.TEST", domain="kestrova.test")
     env()                 the environment for programs that use the realm
     ports                 {"kdc": n, "kadmind": n, "kpasswd": n}
     krb5_conf, kdc_conf   paths of the written configuration files
+    host_keytab           a keytab with the key of HOST_PRINCIPAL (the agent's host key)
 
 Standard principals (every one requires preauthentication, as in Active Directory; passwords are
 the constants below; principals given as "name" live in the realm):
@@ -51,8 +52,8 @@ Standard policies: "standard" (minlength 8, history 3), "minlife" (minlength 8, 
 minlife 1 day; attach it after a first change to test "changed too recently").
 
 Agent(realm, socket_path, settings_path, extra_settings={}, binary=None, log_path=None)
-    Writes the settings file (domain, realm, agent.socket, the agent's time limits, log.file,
-    log.level) and starts kestrovad (binary, else $KESTROVAD, else "kestrovad" on PATH) in the
+    Writes the settings file (domain, realm, agent.socket, the agent's time limits, the realm's
+    host keytab, log.file, log.level) and starts kestrovad (binary, else $KESTROVAD, else "kestrovad" on PATH) in the
     foreground with realm.env() and KESTROVA_CONF; the socket's directory is made root-owned, 0755.
     start(), stop(), pid, log_path, settings_path, socket_path, env() (realm env plus KESTROVA_CONF).
 
@@ -95,6 +96,8 @@ STANDARD_PRINCIPALS = [
     ("pwexpired", PWEXPIRED_PASSWORD, None, ("-pwexpire", "2001-01-01")),
     ("root/admin", ADMIN_PASSWORD, None, ()),
 ]
+
+HOST_PRINCIPAL = "host/agent." + DOMAIN
 
 START_TIMEOUT = 10.0
 STOP_TIMEOUT = 5.0
@@ -181,6 +184,7 @@ class Realm:
         self.domain = domain
         self.krb5_conf = os.path.join(self.workdir, "krb5.conf")
         self.kdc_conf = os.path.join(self.workdir, "kdc.conf")
+        self.host_keytab = os.path.join(self.workdir, "host.keytab")
         self.ports = {}
         self.kdc_pid = None
         self.kadmind_pid = None
@@ -280,6 +284,10 @@ class Realm:
         deadline = time.monotonic() + START_TIMEOUT
         _wait_for_tcp(self.ports["kpasswd"], deadline, self._kadmind)
         self.kadmin("modprinc +allow_tgs_req kadmin/changepw")
+        # The host's own key, with which the agent proves the KDC genuine.
+        self.kadmin("addprinc -clearpolicy -randkey " + HOST_PRINCIPAL)
+        self.kadmin("ktadd -k %s %s" % (self.host_keytab, HOST_PRINCIPAL))
+        os.chmod(self.host_keytab, 0o600)
         if populate:
             self.populate()
 
@@ -379,6 +387,7 @@ class Agent:
             "agent.reply.timeout.ms": "20000",
             "agent.kdc.timeout.ms": "10000",
             "agent.probe.timeout.ms": "2000",
+            "agent.host.keytab": self.realm.host_keytab,
             "log.file": self.log_path,
             "log.level": "1",
         }
