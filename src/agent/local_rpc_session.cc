@@ -21,7 +21,7 @@ using agentproto::IoStatus;
 using agentproto::MessageType;
 
 constexpr long kDefaultConnectTimeoutMs = 3000;
-constexpr long kDefaultReplyTimeoutMs = 30000;
+constexpr long kDefaultReplyTimeoutMs = 60000;  // above the agent's own limit for a change
 
 long timeoutSetting(const char* key, long fallback) {
   const long value = Props(false).getNumber(key, fallback);

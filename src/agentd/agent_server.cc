@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cache_helper.h"
+#include "kerberos_results.h"
 #include "paths.h"
 #include "pn.h"
 #include "props.h"
@@ -395,7 +396,8 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   claim->claimed = true;
   if (request.type != MessageType::Status) {
     // The results that need no KDC answer (malformed names, caches) say nothing of the realm.
-    if (reply.result == agentproto::kResultKdcUnreachable || reply.result == agentproto::kResultKdcTimeout) {
+    if (reply.result == agentproto::kResultKdcUnreachable || reply.result == agentproto::kResultKdcTimeout ||
+        reply.errorCode == kErrKdcUnreachable || reply.errorCode == kErrRealmUnknown) {
       state_.lost(reply.errorText);
     } else if (reply.result <= 17 || reply.result == agentproto::kResultPasswordServer ||
                reply.result == agentproto::kResultKdcNotVerified) {

@@ -16,7 +16,7 @@
 namespace vesk::agentd {
 namespace {
 
-constexpr long kStatusTimeoutMs = 10000;
+constexpr long kDefaultStatusTimeoutMs = 10000;
 
 // A value fit for the report: no separators, no control characters.
 std::string cleaned(std::string value) {
@@ -128,7 +128,8 @@ int statusMain() {
   using agentproto::Clock;
   Props(false);
   const std::string path = lookupProperty(PN::AGENT_SOCKET, kAgentEndpointPath);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kStatusTimeoutMs);
+  const long timeoutMs = Props(false).getNumber(PN::AGENT_REPLY_TIMEOUT_MS, kDefaultStatusTimeoutMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : kDefaultStatusTimeoutMs);
   int errorNumber = 0;
   UniqueFd fd = agentproto::connectUnix(path, deadline, errorNumber);
   if (!fd.valid()) {
