@@ -288,7 +288,9 @@ void AgentServer::serveLoop() {
       logger_->log(3, "cannot identify a caller: %s", std::strerror(errno));
     }
     std::lock_guard<std::mutex> guard(mutex_);
-    if (admitted && --connectionsOfUid_[credentials.uid] == 0) connectionsOfUid_.erase(credentials.uid);
+    if (admitted && credentials.uid != 0 && --connectionsOfUid_[credentials.uid] == 0) {
+      connectionsOfUid_.erase(credentials.uid);
+    }
     connections_.erase(fd.get());
     fd.reset();
     if (stopping_ || waiting_ >= kWaitingThreadsKept) {
@@ -301,6 +303,8 @@ void AgentServer::serveLoop() {
 }
 
 bool AgentServer::admitLocked(uid_t uid) {
+  // Root is not capped: the login services that validate passwords for everyone run as root.
+  if (uid == 0) return true;
   std::size_t& open = connectionsOfUid_[uid];
   if (open >= settings_.maxConnectionsPerUid) {
     if (open == 0) connectionsOfUid_.erase(uid);

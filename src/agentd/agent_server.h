@@ -39,7 +39,8 @@ struct ServerSettings {
   std::chrono::milliseconds idleTimeout{30000};
   std::chrono::milliseconds firstRequestTimeout{5000};
   std::size_t maxConnections = 128;
-  // Open connections one user may hold: one user's idle connections never starve the others.
+  // Open connections one user other than root may hold: one user's idle connections never starve
+  // the others.
   std::size_t maxConnectionsPerUid = 16;
 
   // The settings from the process-wide settings file; false with the reason when incomplete.
