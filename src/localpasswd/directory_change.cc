@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "agent_protocol.h"
 #include "operations.h"
 #include "password_entry.h"
 #include "password_request.h"
@@ -34,6 +35,13 @@ int runDirectoryChange(const PasswdRun& run) {
     if (result == 1 || result == 2) {
       std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
       return 1;
+    }
+    if (result == vesk::agentproto::kResultOutcomeUnknown) {
+      std::fprintf(stderr,
+                   "%s: the directory did not confirm the change in time: the password may or may not have "
+                   "changed\n",
+                   run.progName.c_str());
+      return kDirectoryOutcomeUnknown;
     }
     return -1;
   } catch (...) {

@@ -81,6 +81,10 @@ int directoryRoad(PasswdRun& run) {
   std::printf("Changing password for %s\n", run.targetName.c_str());
   std::fflush(stdout);
   const int result = runDirectoryChange(run);
+  if (result == kDirectoryOutcomeUnknown) {
+    logOutcome(run, 3, "directory change sent, outcome unknown");
+    return kLocalDirectoryFailed;
+  }
   if (result > 0) {
     logOutcome(run, 3, "directory change refused or abandoned");
     return kLocalFileFailed;
