@@ -368,32 +368,33 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   auto claim = std::make_shared<AnswerClaim>();
   const std::string silence = "The Kerberos servers of realm " + settings_.realm.realm + " did not answer within " +
                               std::to_string(timeout.count()) + " ms";
-  const bool changing = request.type == MessageType::Change || request.type == MessageType::Set ||
-                        request.type == MessageType::SetWithCache;
-  Reply late = makeReply(agentproto::kResultKdcTimeout, silence);
-  // A change may still be made after the answer: never call it failed.
-  if (changing) {
-    late = makeReply(agentproto::kResultOutcomeUnknown,
-                     silence + ": the password may or may not have changed; the agent logs the outcome when it arrives");
-  }
+  const Reply silent = makeReply(agentproto::kResultKdcTimeout, silence);
+  // A change handed to the password server may still be made after the answer: never call it
+  // failed. The credential-cache helper's progress is not seen: its set counts as handed over.
+  const Reply unknown = makeReply(
+      agentproto::kResultOutcomeUnknown,
+      silence + ": the password may or may not have changed; the agent logs the outcome when it arrives");
+  auto sent = std::make_shared<std::atomic<bool>>(request.type == MessageType::SetWithCache);
   // What the log record of a late answer needs, without the passwords.
   Request shown;
   shown.type = request.type;
   shown.user = request.user;
   shown.adminUser = request.adminUser;
   shown.cacheName = request.cacheName;
-  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, [this, claim, fd, late, peer, shown, silence] {
+  const auto onLimit = [this, claim, fd, silent, unknown, sent, peer, shown, silence] {
     std::lock_guard<std::mutex> guard(claim->mutex);
     if (claim->claimed) return;
     claim->claimed = true;
+    const Reply& late = sent->load() ? unknown : silent;
     state_.lost(silence);
     state_.counted(true);
     logRequest(peer, shown, late);
     sendReply(fd, shown.type == MessageType::Status ? statusReply(false) : late);
     // The caller has its answer; the connection ends once the library gives up.
     shutdown(fd, SHUT_RD);
-  });
-  Reply reply = handle(request, peer);
+  };
+  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
+  Reply reply = handle(request, peer, sent.get());
   watchdog_.disarm(deadline);
   std::lock_guard<std::mutex> guard(claim->mutex);
   const bool lateAnswer = claim->claimed;
@@ -411,7 +412,7 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   }
   if (lateAnswer) {
     // The caller was told the outcome is unknown (or that the servers were silent): the real one.
-    if (logger_) {
+    if (logger_ && request.type != MessageType::Status) {
       logger_->log(reply.result == 0 ? 2 : 3, "uid=%u pid=%d account=%s operation=%s late outcome=%s",
                    static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid), request.user.c_str(),
                    agentproto::messageTypeName(request.type), outcomeText(reply).c_str());
@@ -422,12 +423,12 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   return sendReply(fd, std::move(reply));
 }
 
-Reply AgentServer::handle(const Request& request, const Peer& peer) const {
+Reply AgentServer::handle(const Request& request, const Peer& peer, std::atomic<bool>* sent) const {
   switch (request.type) {
     case MessageType::Validate: return kerberos_.validate(request.user, request.password);
-    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword);
+    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, sent);
     case MessageType::Set:
-      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword);
+      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, sent);
     case MessageType::GetUser: return kerberos_.probe(request.user);
     case MessageType::Status: return statusReply(true);
     case MessageType::Authenticate:

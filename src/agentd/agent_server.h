@@ -68,8 +68,10 @@ class AgentServer {
   // process should then leave without running destructors).
   bool run(int stopFd);
 
-  // Answers one decoded request from peer (public for tests of the dispatch).
-  agentproto::Reply handle(const agentproto::Request& request, const Peer& peer) const;
+  // Answers one decoded request from peer (public for tests of the dispatch). sent: as for
+  // KerberosClient::change.
+  agentproto::Reply handle(const agentproto::Request& request, const Peer& peer,
+                           std::atomic<bool>* sent = nullptr) const;
 
  private:
   void serveLoop();

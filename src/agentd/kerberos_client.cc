@@ -365,7 +365,8 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
   return withStatus(kerberosFailure(result, code), ntstatus);
 }
 
-Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const {
+Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
+                             std::atomic<bool>* sent) const {
   Context context;
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
@@ -376,6 +377,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
   if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
   ServerAnswer answer(context.get());
+  if (sent != nullptr) sent->store(true);
   code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
                               &answer.codeString, &answer.resultString);
   if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
@@ -383,7 +385,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
 }
 
 Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                          const Shredder& adminPassword) const {
+                          const Shredder& adminPassword, std::atomic<bool>* sent) const {
   Context context;
   if (context.get() == nullptr) return contextFailure(context);
   Principal administrator;
@@ -400,6 +402,7 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == 17) return probed;
   ServerAnswer answer(context.get());
+  if (sent != nullptr) sent->store(true);
   code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
                            &answer.codeString, &answer.resultString);
   if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");

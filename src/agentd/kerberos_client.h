@@ -6,6 +6,7 @@
 // each takes a library context of its own for its duration.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -42,10 +43,13 @@ class KerberosClient {
   agentproto::Reply validate(const std::string& user, const Shredder& password) const;
   // The user's own change: an AS exchange for the password service with the old password, then
   // the change.
-  agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const;
+  // sent (when given) is set once the change is handed to the password server: from then on the
+  // password may change even when no answer arrives.
+  agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
+                           std::atomic<bool>* sent = nullptr) const;
   // An administrator's set of the user's password, authenticated with the administrator's password.
   agentproto::Reply set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                        const Shredder& adminPassword) const;
+                        const Shredder& adminPassword, std::atomic<bool>* sent = nullptr) const;
   // Whether the realm has the user, found without spending a password attempt: 0 with the
   // principal when it exists, 17 when the KDC does not know it, an agent value when it cannot tell.
   agentproto::Reply probe(const std::string& user) const;
