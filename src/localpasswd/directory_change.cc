@@ -30,11 +30,18 @@ int runDirectoryChange(const PasswdRun& run) {
   if (readNewPassword(kNewPrompt, kRenewPrompt, false, request.newPassword) != EntryOutcome::kEntered) return 1;
   request.newPasswordGiven = true;
   try {
-    const int result = updatePassword(request);
+    AgentOutcome outcome;
+    const int result = updatePassword(request, &outcome);
     if (result == 0) return 0;
     if (result == 1 || result == 2) {
       std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
       return 1;
+    }
+    // The domain's own words for a refusal, or the agent's reason for a failure, before the
+    // closing line of the run.
+    const std::string& why = outcome.serverText.empty() ? outcome.errorText : outcome.serverText;
+    if (!why.empty() && result != vesk::agentproto::kResultOutcomeUnknown) {
+      std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), why.c_str());
     }
     if (result == vesk::agentproto::kResultOutcomeUnknown) {
       std::fprintf(stderr,
