@@ -195,7 +195,7 @@ void AgentServer::startThreadLocked() {
   ++waiting_;
 }
 
-void AgentServer::checkRealm() {
+void AgentServer::checkRealm() const {
   const KdcContact contact = kerberos_.reachKdc();
   if (contact.reached) {
     state_.reached(contact.address);
@@ -209,7 +209,11 @@ bool AgentServer::run(int stopFd) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     startThreadLocked();
-    // The state is "starting" until this first check of the realm ends.
+    // The state is "starting" until this first check of the realm ends, at most the probe's time.
+    watchdog_.arm(Clock::now() + settings_.probeTimeout, [this] {
+      state_.lostIfStarting("The Kerberos servers of realm " + settings_.realm.realm + " did not answer within " +
+                            std::to_string(settings_.probeTimeout.count()) + " ms");
+    });
     try {
       std::thread([this] {
         checkRealm();
@@ -385,8 +389,9 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
     std::lock_guard<std::mutex> guard(claim->mutex);
     if (claim->claimed) return;
     claim->claimed = true;
-    const Reply& late = sent->load() ? unknown : silent;
-    state_.lost(silence);
+    const bool handedOver = sent->load();
+    const Reply& late = handedOver ? unknown : silent;
+    if (!handedOver) state_.lost(silence);
     state_.counted(true);
     logRequest(peer, shown, late);
     sendReply(fd, shown.type == MessageType::Status ? statusReply(false) : late);
@@ -444,14 +449,8 @@ Reply AgentServer::handle(const Request& request, const Peer& peer, std::atomic<
 }
 
 Reply AgentServer::statusReply(bool check) const {
-  if (check) {
-    const KdcContact contact = kerberos_.reachKdc();
-    if (contact.reached) {
-      state_.reached(contact.address);
-    } else {
-      state_.lost(contact.reason);
-    }
-  }
+  // While the first check runs, a second one would only wait for the same servers.
+  if (check && !state_.isStarting()) checkRealm();
   return makeReply(0, encodeStatus(state_.report()));
 }
 

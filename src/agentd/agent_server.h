@@ -85,7 +85,8 @@ class AgentServer {
   void removeSocket();
   // Counts a connection of uid; false (nothing counted) when the user holds too many.
   bool admitLocked(uid_t uid);
-  void checkRealm();
+  // Asks the realm's KDCs whether they answer and keeps what it found in the state.
+  void checkRealm() const;
   agentproto::Reply statusReply(bool check) const;
 
   ServerSettings settings_;

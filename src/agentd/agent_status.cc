@@ -107,6 +107,18 @@ void AgentState::lost(const std::string& reason) {
   report_.reason = reason;
 }
 
+void AgentState::lostIfStarting(const std::string& reason) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (report_.state != kStateStarting) return;
+  report_.state = kStateDisconnected;
+  report_.reason = reason;
+}
+
+bool AgentState::isStarting() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return report_.state == kStateStarting;
+}
+
 void AgentState::counted(bool failed) {
   std::lock_guard<std::mutex> guard(mutex_);
   ++report_.requests;

@@ -43,6 +43,9 @@ class AgentState {
   // A KDC answered; address is empty when the answer did not say which.
   void reached(const std::string& address);
   void lost(const std::string& reason);
+  // lost(), but only while the first check of the realm has not ended.
+  void lostIfStarting(const std::string& reason);
+  bool isStarting() const;
   void counted(bool failed);
   StatusReport report() const;
 

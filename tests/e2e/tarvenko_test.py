@@ -231,6 +231,7 @@ def outages(box, realm, agent, binary, check, run, settings):
         silent = krbrealm.SilentServer()
         mute = other_agent(realm.view("silent", [silent.port], [silent.port]), "silent",
                            **{"agent.kdc.timeout.ms": "3000", "agent.probe.timeout.ms": "1000"})
+        status(mute, "starting", 1)  # its first check of the realm waits for the silent server
         realm.stop_kdc()
         for kind, a, reason, change_reason in (("stopped", agent, "Cannot contact any KDC", "could not be reached"),
                                                ("silent", mute, "did not answer", "did not answer")):
