@@ -142,6 +142,11 @@ def run_tests(box, realm, agent, binary, check):
     expect(r, 0, "", "", "cli.tarvenko 2: Password change with tarvenko successful for user carol ")
     check.equal("credential-cache set: prompts", r.tty, NEW + "\n" + CONFIRM + "\n")
     check.true("credential-cache set: the KDC accepts it", realm.check_password("carol", "Carol-Passw0rd4"))
+    fifo = os.path.join(box.root, "hd.fifo")  # would hold a reader until the time limit
+    os.mkfifo(fifo)
+    os.chown(fifo, int(hd[2]), int(hd[3]))
+    r = run(["-n", "Carol-Passw0rd5", "carol"], "hd", env={"KRB5CCNAME": "FILE:" + fifo}, what="cache on a FIFO")
+    check.true(r.what, r.status == 6 and r.err.startswith("Error: ") and "not a regular file" in r.err, repr(r))
 
     # Reworded messages; a key present with an empty value prints an empty line.
     settings(tarvenko_invalid_user_or_pwd_msg="Wrong name or password, sorry", tarvenko_acct_disabled_msg="")
@@ -232,6 +237,7 @@ def outages(box, realm, agent, binary, check, run, settings):
         mute = other_agent(realm.view("silent", [silent.port], [silent.port]), "silent",
                            **{"agent.kdc.timeout.ms": "3000", "agent.probe.timeout.ms": "1000"})
         status(mute, "starting", 1)  # its first check of the realm waits for the silent server
+        time.sleep(1.2)  # then gives up at the probe's time limit
         realm.stop_kdc()
         for kind, a, reason, change_reason in (("stopped", agent, "Cannot contact any KDC", "could not be reached"),
                                                ("silent", mute, "did not answer", "did not answer")):
