@@ -302,7 +302,6 @@ class Realm:
         # The host's own key, with which the agent proves the KDC genuine.
         self.kadmin("addprinc -clearpolicy -randkey " + HOST_PRINCIPAL)
         self.kadmin("ktadd -k %s %s" % (self.host_keytab, HOST_PRINCIPAL))
-        os.chmod(self.host_keytab, 0o600)
         if populate:
             self.populate()
 
