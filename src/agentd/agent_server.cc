@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cache_helper.h"
+#include "kerberos_results.h"
 #include "paths.h"
 #include "pn.h"
 #include "props.h"
@@ -98,13 +99,23 @@ bool ServerSettings::fromProps(ServerSettings& settings, std::string& why) {
   settings.kdcTimeout = millisecondsSetting(PN::AGENT_KDC_TIMEOUT_MS, settings.kdcTimeout);
   settings.probeTimeout = millisecondsSetting(PN::AGENT_PROBE_TIMEOUT_MS, settings.probeTimeout);
   settings.idleTimeout = millisecondsSetting(PN::AGENT_IDLE_TIMEOUT_MS, settings.idleTimeout);
+  settings.firstRequestTimeout = millisecondsSetting(PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, settings.firstRequestTimeout);
   const long connections = Props(false).getNumber(PN::AGENT_MAX_CONNECTIONS, static_cast<long>(settings.maxConnections));
   if (connections > 0) settings.maxConnections = static_cast<std::size_t>(connections);
+  const long perUid =
+      Props(false).getNumber(PN::AGENT_MAX_CONNECTIONS_PER_UID, static_cast<long>(settings.maxConnectionsPerUid));
+  if (perUid > 0) settings.maxConnectionsPerUid = static_cast<std::size_t>(perUid);
+  settings.realm.hostKeytab = lookupProperty(PN::AGENT_HOST_KEYTAB, kDefaultHostKeytabPath);
+  const std::string required = lower(lookupProperty(PN::AGENT_HOST_KEYTAB_REQUIRED, std::string()));
+  settings.realm.hostKeyRequired = required == "true" || required == "yes" || required == "1";
   return true;
 }
 
 AgentServer::AgentServer(ServerSettings settings)
-    : settings_(std::move(settings)), kerberos_(settings_.realm), logger_(Logger::GetLogger("agentd")) {}
+    : settings_(std::move(settings)),
+      kerberos_(settings_.realm),
+      state_(settings_.realm.realm, kerberos_.hostKeytabUsable() ? settings_.realm.hostKeytab : std::string()),
+      logger_(Logger::GetLogger("agentd")) {}
 
 AgentServer::~AgentServer() { removeSocket(); }
 
@@ -151,6 +162,14 @@ bool AgentServer::listen(std::string& why) {
     logger_->log(2, "listening on %s for realm %s (Kerberos time limit %lld ms, probe %lld ms)", path.c_str(),
                  settings_.realm.realm.c_str(), static_cast<long long>(settings_.kdcTimeout.count()),
                  static_cast<long long>(settings_.probeTimeout.count()));
+    const std::string keytab = state_.report().keytab;
+    if (keytab.empty()) {
+      logger_->log(settings_.realm.hostKeyRequired ? 4 : 2, "no host key in %s: validations %s",
+                   settings_.realm.hostKeytab.c_str(),
+                   settings_.realm.hostKeyRequired ? "are refused" : "do not verify the KDC");
+    } else {
+      logger_->log(2, "validations verify the KDC with the host keys in %s", keytab.c_str());
+    }
   }
   return true;
 }
@@ -176,10 +195,36 @@ void AgentServer::startThreadLocked() {
   ++waiting_;
 }
 
+void AgentServer::checkRealm() const {
+  const KdcContact contact = kerberos_.reachKdc();
+  if (contact.reached) {
+    state_.reached(contact.address);
+  } else {
+    state_.lost(contact.reason);
+    if (logger_) logger_->log(3, "the realm's KDCs are not reachable: %s", contact.reason.c_str());
+  }
+}
+
 bool AgentServer::run(int stopFd) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     startThreadLocked();
+    // The state is "starting" until this first check of the realm ends, at most the probe's time.
+    watchdog_.arm(Clock::now() + settings_.probeTimeout, [this] {
+      state_.lostIfStarting("The Kerberos servers of realm " + settings_.realm.realm + " did not answer within " +
+                            std::to_string(settings_.probeTimeout.count()) + " ms");
+    });
+    try {
+      std::thread([this] {
+        checkRealm();
+        std::lock_guard<std::mutex> done(mutex_);
+        --threads_;
+        threadsDone_.notify_all();
+      }).detach();
+      ++threads_;
+    } catch (const std::system_error& e) {
+      if (logger_) logger_->log(4, "cannot start the realm check: %s", e.what());
+    }
   }
   for (;;) {
     struct pollfd entry = {stopFd, POLLIN, 0};
@@ -228,12 +273,28 @@ void AgentServer::serveLoop() {
     }
     struct ucred credentials;
     socklen_t size = sizeof credentials;
+    bool admitted = false;
     if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
-      serveConnection(fd.get(), Peer{credentials.pid, credentials.uid, credentials.gid});
+      const Peer peer{credentials.pid, credentials.uid, credentials.gid};
+      {
+        std::lock_guard<std::mutex> guard(mutex_);
+        admitted = admitLocked(peer.uid);
+      }
+      if (admitted) {
+        serveConnection(fd.get(), peer);
+      } else {
+        const std::string why = "uid " + std::to_string(peer.uid) + " holds " +
+                                std::to_string(settings_.maxConnectionsPerUid) + " connections already";
+        logRefusal(peer, why);
+        sendReply(fd.get(), makeReply(kResultBadRequest, "request refused: " + why));
+      }
     } else if (logger_) {
       logger_->log(3, "cannot identify a caller: %s", std::strerror(errno));
     }
     std::lock_guard<std::mutex> guard(mutex_);
+    if (admitted && credentials.uid != 0 && --connectionsOfUid_[credentials.uid] == 0) {
+      connectionsOfUid_.erase(credentials.uid);
+    }
     connections_.erase(fd.get());
     fd.reset();
     if (stopping_ || waiting_ >= kWaitingThreadsKept) {
@@ -245,10 +306,23 @@ void AgentServer::serveLoop() {
   }
 }
 
+bool AgentServer::admitLocked(uid_t uid) {
+  // Root is not capped: the login services that validate passwords for everyone run as root.
+  if (uid == 0) return true;
+  std::size_t& open = connectionsOfUid_[uid];
+  if (open >= settings_.maxConnectionsPerUid) {
+    if (open == 0) connectionsOfUid_.erase(uid);
+    return false;
+  }
+  ++open;
+  return true;
+}
+
 void AgentServer::serveConnection(int fd, const Peer& peer) {
-  for (;;) {
+  for (bool first = true;; first = false) {
     agentproto::InFrame frame;
-    const auto deadline = Clock::now() + settings_.idleTimeout;
+    // A connection that asks nothing at first is dropped soon: it holds a serving thread.
+    const auto deadline = Clock::now() + (first ? settings_.firstRequestTimeout : settings_.idleTimeout);
     int errorNumber = 0;
     const IoStatus status = agentproto::readFrame(fd, frame, deadline, deadline, errorNumber);
     if (status != IoStatus::Ok) {
@@ -293,42 +367,75 @@ struct AnswerClaim {
 }  // namespace
 
 bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
-  const auto timeout = request.type == MessageType::GetUser ? settings_.probeTimeout : settings_.kdcTimeout;
+  const bool probing = request.type == MessageType::GetUser || request.type == MessageType::Status;
+  const auto timeout = probing ? settings_.probeTimeout : settings_.kdcTimeout;
   auto claim = std::make_shared<AnswerClaim>();
-  Reply late = makeReply(kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
-                                                            " did not answer within " +
-                                                            std::to_string(timeout.count()) + " ms");
+  const std::string silence = "The Kerberos servers of realm " + settings_.realm.realm + " did not answer within " +
+                              std::to_string(timeout.count()) + " ms";
+  const Reply silent = makeReply(kResultKdcTimeout, silence);
+  // A change handed to the password server may still be made after the answer: never call it
+  // failed. The credential-cache helper's progress is not seen: its set counts as handed over.
+  const Reply unknown = makeReply(
+      kResultOutcomeUnknown,
+      silence + ": the password may or may not have changed; the agent logs the outcome when it arrives");
+  auto sent = std::make_shared<std::atomic<bool>>(request.type == MessageType::SetWithCache);
   // What the log record of a late answer needs, without the passwords.
   Request shown;
   shown.type = request.type;
   shown.user = request.user;
   shown.adminUser = request.adminUser;
   shown.cacheName = request.cacheName;
-  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, [this, claim, fd, late, peer, shown] {
+  const auto onLimit = [this, claim, fd, silent, unknown, sent, peer, shown, silence] {
     std::lock_guard<std::mutex> guard(claim->mutex);
     if (claim->claimed) return;
     claim->claimed = true;
+    const bool handedOver = sent->load();
+    const Reply& late = handedOver ? unknown : silent;
+    if (!handedOver) state_.lost(silence);
+    state_.counted(true);
     logRequest(peer, shown, late);
-    sendReply(fd, late);
+    sendReply(fd, shown.type == MessageType::Status ? statusReply(false) : late);
     // The caller has its answer; the connection ends once the library gives up.
     shutdown(fd, SHUT_RD);
-  });
-  Reply reply = handle(request, peer);
+  };
+  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
+  Reply reply = handle(request, peer, sent.get());
   watchdog_.disarm(deadline);
   std::lock_guard<std::mutex> guard(claim->mutex);
-  if (claim->claimed) return false;
+  const bool lateAnswer = claim->claimed;
   claim->claimed = true;
+  if (request.type != MessageType::Status) {
+    // The results that need no KDC answer (malformed names, caches) say nothing of the realm.
+    if (reply.result == kResultKdcUnreachable || reply.result == kResultKdcTimeout ||
+        reply.errorCode == krb5code::kKdcUnreachable || reply.errorCode == krb5code::kRealmUnknown) {
+      state_.lost(reply.errorText);
+    } else if (reply.result <= kResultNoSuchAccount || reply.result == kResultPasswordServer ||
+               reply.result == kResultKdcNotVerified) {
+      state_.reached(std::string());
+    }
+    if (!lateAnswer) state_.counted(reply.result != 0);
+  }
+  if (lateAnswer) {
+    // The caller was told the outcome is unknown (or that the servers were silent): the real one.
+    if (logger_ && request.type != MessageType::Status) {
+      logger_->log(reply.result == 0 ? 2 : 3, "uid=%u pid=%d account=%s operation=%s late outcome=%s",
+                   static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid), request.user.c_str(),
+                   agentproto::messageTypeName(request.type), outcomeText(reply).c_str());
+    }
+    return false;
+  }
   logRequest(peer, request, reply);
   return sendReply(fd, std::move(reply));
 }
 
-Reply AgentServer::handle(const Request& request, const Peer& peer) const {
+Reply AgentServer::handle(const Request& request, const Peer& peer, std::atomic<bool>* sent) const {
   switch (request.type) {
     case MessageType::Validate: return kerberos_.validate(request.user, request.password);
-    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword);
+    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, sent);
     case MessageType::Set:
-      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword);
+      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, sent);
     case MessageType::GetUser: return kerberos_.probe(request.user);
+    case MessageType::Status: return statusReply(true);
     case MessageType::Authenticate:
     case MessageType::SetWithCache:
       if (geteuid() != 0 && peer.uid != geteuid()) {
@@ -339,6 +446,12 @@ Reply AgentServer::handle(const Request& request, const Peer& peer) const {
       return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
     default: return makeReply(kResultBadRequest, "request refused: not an operation");
   }
+}
+
+Reply AgentServer::statusReply(bool check) const {
+  // While the first check runs, a second one would only wait for the same servers.
+  if (check && !state_.isStarting()) checkRealm();
+  return makeReply(0, encodeStatus(state_.report()));
 }
 
 bool AgentServer::sendReply(int fd, Reply reply) const {
@@ -357,7 +470,9 @@ bool AgentServer::sendReply(int fd, Reply reply) const {
 
 void AgentServer::logRequest(const Peer& peer, const Request& request, const Reply& reply) const {
   if (!logger_) return;
-  const int level = reply.result == kResultSuccess ? 2 : 3;
+  if (request.type == MessageType::Status) return;
+  // A KDC that fails the host-key proof may be a spoof: an error, not a refusal.
+  const int level = reply.result == kResultSuccess ? 2 : reply.result == kResultKdcNotVerified ? 4 : 3;
   const std::string outcome = outcomeText(reply);
   if (request.type == MessageType::Set) {
     logger_->log(level, "uid=%u pid=%d account=%s admin=%s operation=%s outcome=%s", static_cast<unsigned>(peer.uid),

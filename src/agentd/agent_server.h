@@ -15,11 +15,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <set>
 #include <string>
 
 #include "agent_protocol.h"
 #include "agent_socket.h"
+#include "agent_status.h"
 #include "kerberos_client.h"
 #include "logger.h"
 #include "watchdog.h"
@@ -29,11 +31,17 @@ namespace vesk::agentd {
 struct ServerSettings {
   std::string socketPath;
   RealmSettings realm;
-  std::chrono::milliseconds kdcTimeout{15000};
-  std::chrono::milliseconds probeTimeout{3000};
-  // How long a connection may stay silent before the agent closes it.
+  // Long enough for the library to fail over past two silent KDCs and password servers (about
+  // 1 s per silent KDC, 10 s per silent password server) on every operation.
+  std::chrono::milliseconds kdcTimeout{45000};
+  std::chrono::milliseconds probeTimeout{5000};
+  // How long a connection may stay silent before the agent closes it, and before its first request.
   std::chrono::milliseconds idleTimeout{30000};
+  std::chrono::milliseconds firstRequestTimeout{5000};
   std::size_t maxConnections = 128;
+  // Open connections one user other than root may hold: one user's idle connections never starve
+  // the others.
+  std::size_t maxConnectionsPerUid = 16;
 
   // The settings from the process-wide settings file; false with the reason when incomplete.
   static bool fromProps(ServerSettings& settings, std::string& why);
@@ -60,8 +68,10 @@ class AgentServer {
   // process should then leave without running destructors).
   bool run(int stopFd);
 
-  // Answers one decoded request from peer (public for tests of the dispatch).
-  agentproto::Reply handle(const agentproto::Request& request, const Peer& peer) const;
+  // Answers one decoded request from peer (public for tests of the dispatch). sent: as for
+  // KerberosClient::change.
+  agentproto::Reply handle(const agentproto::Request& request, const Peer& peer,
+                           std::atomic<bool>* sent = nullptr) const;
 
  private:
   void serveLoop();
@@ -73,9 +83,15 @@ class AgentServer {
   void logRefusal(const Peer& peer, const std::string& why) const;
   bool sendReply(int fd, agentproto::Reply reply) const;
   void removeSocket();
+  // Counts a connection of uid; false (nothing counted) when the user holds too many.
+  bool admitLocked(uid_t uid);
+  // Asks the realm's KDCs whether they answer and keeps what it found in the state.
+  void checkRealm() const;
+  agentproto::Reply statusReply(bool check) const;
 
   ServerSettings settings_;
   KerberosClient kerberos_;
+  mutable AgentState state_;
   std::shared_ptr<Logger> logger_;
   UniqueFd listener_;
   dev_t socketDevice_ = 0;
@@ -88,6 +104,7 @@ class AgentServer {
   std::size_t waiting_ = 0;
   bool stopping_ = false;
   std::set<int> connections_;
+  std::map<uid_t, std::size_t> connectionsOfUid_;
 };
 
 }  // namespace vesk::agentd

@@ -3,11 +3,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "agent_socket.h"
@@ -40,6 +42,20 @@ int reap(pid_t pid, bool kill) {
     if (errno != EINTR) return -1;
   }
   return status;
+}
+
+// Whether /proc/self/status names a tracer (or cannot be read).
+bool isTraced() {
+  UniqueFd fd(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return true;
+  char buffer[4096];
+  ssize_t n;
+  do n = read(fd.get(), buffer, sizeof buffer - 1);
+  while (n < 0 && errno == EINTR);
+  if (n <= 0) return true;
+  buffer[n] = '\0';
+  const char* line = std::strstr(buffer, "\nTracerPid:");
+  return line == nullptr || std::strtol(line + 11, nullptr, 10) != 0;
 }
 
 }  // namespace
@@ -111,6 +127,7 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
     std::string detail = "no answer";
     if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 126) detail = "cannot take the caller's identity";
     else if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 127) detail = "cannot be started";
+    else if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 6) detail = "it is being traced";
     else if (WIFSIGNALED(exitStatus)) detail = "ended by signal " + std::to_string(WTERMSIG(exitStatus));
     return helperFailure("the credential cache helper failed: " + detail);
   }
@@ -118,8 +135,12 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
 }
 
 int cacheHelperMain(int argc, char** argv) {
+  // The helper runs as the caller, who must not attach to it or read its memory: the request
+  // holds a new password.
+  // A tracer that attached between exec and this point stays attached: refuse to go on then.
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || isTraced()) return 6;
   if (argc != 4) return 2;
-  const KerberosClient client(RealmSettings{argv[2], argv[3]});
+  const KerberosClient client(RealmSettings{argv[2], argv[3], "", false});
   const auto deadline = Clock::now() + std::chrono::seconds(30);
   int errorNumber = 0;
   agentproto::InFrame frame;

@@ -5,6 +5,8 @@ extern "C" {
 }
 #include <krb5/krb5.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <mutex>
@@ -223,17 +225,41 @@ Reply probePrincipal(krb5_context context, krb5_principal principal, const std::
   return ownFailure(code, realm, "probing the user");
 }
 
+// The Kerberos failure with the KDC's extended error, when it sent one, at the end of its text:
+// "(NTSTATUS 0xC0000234)" tells a locked-out account from a disabled one.
+Reply withStatus(Reply reply, const std::optional<std::uint32_t>& ntstatus) {
+  if (ntstatus) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(*ntstatus));
+    reply.errorText += std::string(" (NTSTATUS 0x") + hex + ")";
+  }
+  return reply;
+}
+
 // Failure of the AS exchange for the password service on the change and set paths.
-Reply passwordServiceAuthFailure(krb5_error_code code, const std::string& realm) {
+Reply passwordServiceAuthFailure(krb5_error_code code, const std::string& realm,
+                                 const std::optional<std::uint32_t>& ntstatus) {
   const int result = changeAuthResult(code);
-  if (result != kResultSuccess) return kerberosFailure(result, code);
+  if (result != kResultSuccess) return withStatus(kerberosFailure(result, code), ntstatus);
   return ownFailure(code, realm, "authenticating to the password service");
+}
+
+// The password server's result string as the user should read it: libkrb5 renders an Active
+// Directory policy block as sentences and passes text through.
+std::string renderServerMessage(krb5_context context, const krb5_data& resultString) {
+  if (resultString.length == 0) return std::string();
+  char* message = nullptr;
+  if (krb5_chpw_message(context, &resultString, &message) != 0 || message == nullptr) {
+    return serverResultText(std::string_view(resultString.data, resultString.length));
+  }
+  std::string text = serverResultText(message);
+  krb5_free_string(context, message);
+  return text;
 }
 
 // The reply for what the password server answered.
 Reply serverReply(const ServerAnswer& answer) {
-  const std::string text =
-      serverResultText(std::string_view(answer.resultString.data, answer.resultString.length));
+  const std::string text = renderServerMessage(answer.context_, answer.resultString);
   const std::string fixed = kpasswdResultText(answer.resultCode);
   switch (answer.resultCode) {
     case krb5code::kKpasswdSuccess: return makeReply(kResultSuccess, 0, std::string());
@@ -246,6 +272,56 @@ Reply serverReply(const ServerAnswer& answer) {
   }
 }
 
+class Keytab {
+ public:
+  Keytab(krb5_context context, const std::string& name) : context_(context) {
+    code_ = krb5_kt_resolve(context, name.c_str(), &keytab_);
+  }
+  Keytab(const Keytab&) = delete;
+  Keytab& operator=(const Keytab&) = delete;
+  ~Keytab() {
+    if (keytab_ != nullptr) krb5_kt_close(context_, keytab_);
+  }
+  krb5_keytab get() const { return keytab_; }
+  krb5_error_code error() const { return code_; }
+
+ private:
+  krb5_context context_;
+  krb5_keytab keytab_ = nullptr;
+  krb5_error_code code_ = 0;
+};
+
+// Proves that the KDC which issued creds knows a host key of this machine: without it, whatever
+// answers on the KDC's address could make any password valid. A keytab without a host key skips
+// the check unless the settings demand it.
+Reply verifyWithHostKey(krb5_context context, krb5_creds* creds, const RealmSettings& settings) {
+  if (settings.hostKeytab.empty() && !settings.hostKeyRequired) return makeReply(0, 0, std::string());
+  Keytab keytab(context, settings.hostKeytab);
+  krb5_error_code code = keytab.error();
+  if (code == 0) {
+    krb5_verify_init_creds_opt options;
+    krb5_verify_init_creds_opt_init(&options);
+    krb5_verify_init_creds_opt_set_ap_req_nofail(&options, settings.hostKeyRequired ? 1 : 0);
+    code = krb5_verify_init_creds(context, creds, nullptr, keytab.get(), nullptr, &options);
+  }
+  if (code == 0) return makeReply(0, 0, std::string());
+  return makeReply(kResultKdcNotVerified, code,
+                   "the KDC could not be verified with the host key: " + codeText(code) + " (keytab " +
+                       settings.hostKeytab + ")");
+}
+
+// Collects the address of the KDC that answered, from the library's trace messages.
+void noteAnsweringKdc(krb5_context, const krb5_trace_info* info, void* data) {
+  if (info == nullptr || info->message == nullptr) return;
+  const std::string_view message(info->message);
+  const auto answer = message.find("Received answer (");
+  const auto from = message.find(" from ", answer == std::string_view::npos ? 0 : answer);
+  if (answer == std::string_view::npos || from == std::string_view::npos) return;
+  std::string address(message.substr(from + 6));
+  while (!address.empty() && (address.back() == '\n' || address.back() == ' ')) address.pop_back();
+  *static_cast<std::string*>(data) = address;
+}
+
 std::string principalText(krb5_context context, krb5_principal principal) {
   char* name = nullptr;
   if (krb5_unparse_name(context, principal, &name) != 0) return std::string();
@@ -255,6 +331,15 @@ std::string principalText(krb5_context context, krb5_principal principal) {
 }
 
 }  // namespace
+
+std::string passwordServerMessage(std::string_view resultString) {
+  Context context;
+  if (context.get() == nullptr) return serverResultText(resultString);
+  krb5_data data = {};
+  data.data = const_cast<char*>(resultString.data());
+  data.length = static_cast<unsigned int>(resultString.size());
+  return renderServerMessage(context.get(), data);
+}
 
 std::string KerberosClient::principalName(const std::string& user) const {
   const auto at = user.rfind('@');
@@ -273,19 +358,15 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
   krb5_error_code code = client.parse(context.get(), principalName(user));
   if (code != 0) return kerberosFailure(kResultKerberos, code);
   std::optional<std::uint32_t> ntstatus;
-  code = asExchange(context.get(), client.get(), password, nullptr, nullptr, ntstatus);
+  Credentials creds(context.get());
+  code = asExchange(context.get(), client.get(), password, nullptr, creds.get(), ntstatus);
   const int result = validateResult(code, ntstatus);
-  if (result == kResultSuccess) return makeReply(kResultSuccess, 0, std::string());
-  Reply reply = kerberosFailure(result, code);
-  if (ntstatus) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(*ntstatus));
-    reply.errorText += std::string(" (NTSTATUS 0x") + hex + ")";
-  }
-  return reply;
+  if (result == kResultSuccess) return verifyWithHostKey(context.get(), creds.get(), settings_);
+  return withStatus(kerberosFailure(result, code), ntstatus);
 }
 
-Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const {
+Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
+                             std::atomic<bool>* sent) const {
   Context context;
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
@@ -294,8 +375,9 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   Credentials creds(context.get());
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
-  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
+  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
   ServerAnswer answer(context.get());
+  if (sent != nullptr) sent->store(true);
   code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
                               &answer.codeString, &answer.resultString);
   if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
@@ -303,7 +385,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
 }
 
 Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                          const Shredder& adminPassword) const {
+                          const Shredder& adminPassword, std::atomic<bool>* sent) const {
   Context context;
   if (context.get() == nullptr) return contextFailure(context);
   Principal administrator;
@@ -315,15 +397,59 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   Credentials creds(context.get());
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), administrator.get(), adminPassword, kPasswordService, creds.get(), ntstatus);
-  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm);
+  if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
   // A missing target reads differently from each kind of server; the probe settles it.
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == kResultNoSuchAccount) return probed;
   ServerAnswer answer(context.get());
+  if (sent != nullptr) sent->store(true);
   code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
                            &answer.codeString, &answer.resultString);
   if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
   return serverReply(answer);
+}
+
+KdcContact KerberosClient::reachKdc() const {
+  KdcContact contact;
+  Context context;
+  if (context.get() == nullptr) {
+    contact.reason = "cannot initialise the Kerberos library: " + codeText(context.initError());
+    return contact;
+  }
+  Principal principal;
+  krb5_error_code code = principal.parse(context.get(), "kestrovad-reachability-check@" + settings_.realm);
+  if (code != 0) {
+    contact.reason = codeText(code);
+    return contact;
+  }
+  std::string address;
+  krb5_set_trace_callback(context.get(), noteAnsweringKdc, &address);
+  const Reply probed = probePrincipal(context.get(), principal.get(), settings_.realm);
+  krb5_set_trace_callback(context.get(), nullptr, nullptr);
+  contact.reached = probed.result == 0 || probed.result == 17;
+  contact.address = address;
+  if (!contact.reached) contact.reason = probed.errorText;
+  return contact;
+}
+
+bool KerberosClient::hostKeytabUsable() const {
+  if (settings_.hostKeytab.empty()) return false;
+  Context context;
+  if (context.get() == nullptr) return false;
+  Keytab keytab(context.get(), settings_.hostKeytab);
+  if (keytab.error() != 0) return false;
+  krb5_kt_cursor cursor;
+  if (krb5_kt_start_seq_get(context.get(), keytab.get(), &cursor) != 0) return false;
+  bool found = false;
+  krb5_keytab_entry entry;
+  while (!found && krb5_kt_next_entry(context.get(), keytab.get(), &entry, &cursor) == 0) {
+    const krb5_data* service = krb5_princ_component(context.get(), entry.principal, 0);
+    found = krb5_princ_size(context.get(), entry.principal) == 2 && service != nullptr &&
+            std::string_view(service->data, service->length) == "host";
+    krb5_free_keytab_entry_contents(context.get(), &entry);
+  }
+  krb5_kt_end_seq_get(context.get(), keytab.get(), &cursor);
+  return found;
 }
 
 Reply KerberosClient::probe(const std::string& user) const {
@@ -349,6 +475,14 @@ class Cache {
   }
   // Opens the cache and reads its principal; false with a reply when it cannot be used.
   bool open(const std::string& name, Reply& failure) {
+    // A file cache that is a FIFO or a device would hold the reader until the time limit.
+    const std::string path = name.rfind("FILE:", 0) == 0 ? name.substr(5) : name.find(':') == std::string::npos ? name : "";
+    struct stat info;
+    if (!path.empty() && stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      failure = makeReply(kResultCredentialCache, 0,
+                          "cannot use the credential cache " + name + ": not a regular file");
+      return false;
+    }
     krb5_error_code code = krb5_cc_resolve(context_, name.c_str(), &cache_);
     krb5_principal principal = nullptr;
     if (code == 0) code = krb5_cc_get_principal(context_, cache_, &principal);

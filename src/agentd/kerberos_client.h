@@ -6,7 +6,9 @@
 // each takes a library context of its own for its duration.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <string_view>
 
 #include "agent_protocol.h"
 #include "shredder.h"
@@ -16,7 +18,22 @@ namespace vesk::agentd {
 struct RealmSettings {
   std::string realm;   // the Kerberos realm of user names without "@"
   std::string domain;  // a user's "@domain" suffix that names this realm
+  // The keytab whose host keys prove a validation's KDC genuine; verification is skipped when it
+  // holds no host key, unless hostKeyRequired.
+  std::string hostKeytab;
+  bool hostKeyRequired = false;
 };
+
+// What a reachability check found.
+struct KdcContact {
+  bool reached = false;
+  std::string address;  // the KDC that answered, as the library names it ("udp 192.0.2.1:88")
+  std::string reason;   // when not reached: why
+};
+
+// A password server's result string as the agent passes it on: libkrb5's rendering
+// (krb5_chpw_message: an Active Directory policy block becomes sentences), on one line.
+std::string passwordServerMessage(std::string_view resultString);
 
 class KerberosClient {
  public:
@@ -26,13 +43,21 @@ class KerberosClient {
   agentproto::Reply validate(const std::string& user, const Shredder& password) const;
   // The user's own change: an AS exchange for the password service with the old password, then
   // the change.
-  agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword) const;
+  // sent (when given) is set once the change is handed to the password server: from then on the
+  // password may change even when no answer arrives.
+  agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
+                           std::atomic<bool>* sent = nullptr) const;
   // An administrator's set of the user's password, authenticated with the administrator's password.
   agentproto::Reply set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                        const Shredder& adminPassword) const;
+                        const Shredder& adminPassword, std::atomic<bool>* sent = nullptr) const;
   // Whether the realm has the user, found without spending a password attempt: 0 with the
   // principal when it exists, 17 when the KDC does not know it, an agent value when it cannot tell.
   agentproto::Reply probe(const std::string& user) const;
+  // Asks the realm's KDCs about a principal that need not exist: reached when any KDC answers.
+  KdcContact reachKdc() const;
+  // Whether the host keytab holds a host key that verification would use.
+  bool hostKeytabUsable() const;
+
   // Whether the credential cache can be used by the calling process: 0 with its principal.
   agentproto::Reply checkCache(const std::string& cacheName) const;
   // A set of the user's password with the credentials in the cache.

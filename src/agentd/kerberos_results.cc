@@ -1,7 +1,5 @@
 #include "kerberos_results.h"
 
-#include <vector>
-
 #include "agent_protocol.h"
 
 namespace vesk::agentd {
@@ -65,29 +63,6 @@ std::optional<std::uint32_t> entryStatus(std::string_view entry) {
   return byte(0) | (byte(1) << 8) | (byte(2) << 16) | (byte(3) << 24);
 }
 
-std::uint32_t loadU32(std::string_view bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
-std::uint64_t loadU64(std::string_view bytes, std::size_t at) {
-  return (std::uint64_t{loadU32(bytes, at)} << 32) | loadU32(bytes, at + 4);
-}
-
-// A duration in 100 ns units as "N days", "N hours" or "N minutes"; the sign is ignored, since the
-// directory stores ages as negative intervals.
-std::string durationText(std::uint64_t ticks) {
-  if (ticks & (std::uint64_t{1} << 63)) ticks = ~ticks + 1;
-  const std::uint64_t seconds = ticks / 10'000'000;
-  const auto plural = [](std::uint64_t n, const char* unit) {
-    return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
-  };
-  if (seconds >= 86400) return plural(seconds / 86400, "day");
-  if (seconds >= 3600) return plural(seconds / 3600, "hour");
-  return plural(seconds / 60, "minute");
-}
-
 }  // namespace
 
 int validateResult(int code, std::optional<std::uint32_t> ntstatus) {
@@ -141,34 +116,7 @@ std::string kpasswdResultText(int resultCode) {
   }
 }
 
-std::optional<std::string> decodeDirectoryPolicy(std::string_view bytes) {
-  if (bytes.size() != 30 || bytes[0] != '\0' || bytes[1] != '\0') return std::nullopt;
-  const std::uint32_t minLength = loadU32(bytes, 2);
-  const std::uint32_t history = loadU32(bytes, 6);
-  const std::uint32_t properties = loadU32(bytes, 10);
-  const std::uint64_t maxAge = loadU64(bytes, 14);
-  const std::uint64_t minAge = loadU64(bytes, 22);
-  std::vector<std::string> rules;
-  if (minLength > 0) rules.push_back("be at least " + std::to_string(minLength) + " characters long");
-  if (history > 0) {
-    rules.push_back("differ from the last " + std::to_string(history) + " password" + (history == 1 ? "" : "s"));
-  }
-  if (properties & 1) rules.push_back("mix upper and lower case letters, digits and symbols");
-  std::string sentence = "The new password does not meet the domain's policy";
-  if (!rules.empty()) {
-    sentence += ": it must ";
-    for (std::size_t i = 0; i < rules.size(); ++i) {
-      if (i > 0) sentence += i + 1 == rules.size() ? " and " : ", ";
-      sentence += rules[i];
-    }
-  }
-  if (minAge != 0) sentence += "; a password can be changed only after " + durationText(minAge);
-  if (maxAge != 0 && maxAge != (std::uint64_t{1} << 63)) sentence += "; passwords expire after " + durationText(maxAge);
-  return sentence + ".";
-}
-
 std::string serverResultText(std::string_view bytes) {
-  if (auto policy = decodeDirectoryPolicy(bytes)) return *policy;
   while (!bytes.empty() && (bytes.back() == '\0' || bytes.back() == '\n' || bytes.back() == '\r')) {
     bytes.remove_suffix(1);
   }

@@ -33,14 +33,9 @@ int changeAuthResult(int code);
 // The fixed text of a password-change protocol result code ("Access denied" for 5).
 std::string kpasswdResultText(int resultCode);
 
-// The server's result string as a readable text: the text itself when it is printable, a sentence
-// for an Active Directory policy block, or a short note when it is neither. Empty for an empty string.
+// A password server's message on one line, when it is printable text (lines joined with blanks,
+// trailing NULs and line ends dropped), or a short note when it is not. Empty for an empty string.
 std::string serverResultText(std::string_view bytes);
-
-// The sentence for an Active Directory policy block (30 bytes: a zero u16, then the minimum
-// length, history length and property flags as u32 and the maximum and minimum age as u64 in
-// 100 ns units, all big-endian); nullopt when bytes is not such a block.
-std::optional<std::string> decodeDirectoryPolicy(std::string_view bytes);
 
 // The NTSTATUS of a KERB-EXT-ERROR in a KRB-ERROR's e-data: a METHOD-DATA or TYPED-DATA sequence
 // (or a single KERB-ERROR-DATA) whose entry of type 3 holds 12 bytes (status, reserved, flags,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "agent_server.h"
+#include "agent_status.h"
 #include "cache_helper.h"
 #include "logger.h"
 #include "settings.h"
@@ -64,9 +65,10 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], vesk::agentd::kCacheHelperArgument) == 0) {
     return vesk::agentd::cacheHelperMain(argc, argv);
   }
+  if (argc == 2 && std::strcmp(argv[1], "status") == 0) return vesk::agentd::statusMain();
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--foreground") != 0) {
-      std::fprintf(stderr, "usage: kestrovad [--foreground]\n"
+      std::fprintf(stderr, "usage: kestrovad [--foreground]\n       kestrovad status\n"
                            "Serves the directory agent's socket in the foreground; settings from "
                            "KESTROVA_CONF or /etc/kestrova/kestrova.conf.\n");
       return 2;

@@ -4,6 +4,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <iostream>
 
 #include "local_rpc_session.h"
@@ -36,12 +38,33 @@ bool resolveCurrentUser(PasswordRequest& request) {
   return true;
 }
 
-bool isUserKnownToAgent(const std::string& name) {
+DirectoryAccount askDirectoryAccount(const std::string& name, bool quick) {
+  constexpr int kNoSuchAccount = 17;
+  DirectoryAccount account;
   try {
+    const auto started = std::chrono::steady_clock::now();
     vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
+    if (quick) {
+      const auto spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+      session.limitReplyTime(std::max<long>(1, session.connectTimeoutMs() - static_cast<long>(spent)));
+    }
     const std::string mapped = mapUserName(name);
-    return session.getUser(mapped.empty() ? name : mapped, vesk::UNIX_ONLY) != nullptr;
+    if (session.getUser(mapped.empty() ? name : mapped, vesk::UNIX_ONLY) != nullptr) {
+      account.answer = DirectoryAnswer::kKnown;
+    } else if (session.lastResult() == kNoSuchAccount) {
+      account.answer = DirectoryAnswer::kUnknown;
+    } else {
+      account.reason = session.errorString(session.lastResult());
+    }
+  } catch (const std::exception& e) {
+    account.reason = e.what();
   } catch (...) {
-    return false;
+    account.reason = "unexpected failure";
   }
+  return account;
+}
+
+bool isUserKnownToAgent(const std::string& name) {
+  return askDirectoryAccount(name, false).answer == DirectoryAnswer::kKnown;
 }

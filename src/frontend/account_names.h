@@ -13,6 +13,19 @@ std::string mapUserName(const std::string& name);
 // prints and logs the reason and returns false, leaving request.user absent.
 bool resolveCurrentUser(PasswordRequest& request);
 
+// Whether a local name is a directory account, as far as the agent can tell.
+enum class DirectoryAnswer { kKnown, kUnknown, kCannotTell };
+
+struct DirectoryAccount {
+  DirectoryAnswer answer = DirectoryAnswer::kCannotTell;
+  std::string reason;  // kCannotTell: why (the agent's text, or why the agent was not reached)
+};
+
+// Asks the directory agent about the (mapped) name. "Unknown" only when the agent answered that
+// the realm has no such account; an unreachable agent or realm, or a failed answer, is "cannot
+// tell". With quick, the whole question ends within the client's connect time limit. Never throws.
+DirectoryAccount askDirectoryAccount(const std::string& name, bool quick);
+
 // True when the directory agent knows the (mapped) name as a Unix user. Never throws: an
 // unreachable agent counts as not knowing the name.
 bool isUserKnownToAgent(const std::string& name);

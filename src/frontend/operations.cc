@@ -39,6 +39,7 @@ int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& l
     AgentOutcome outcome;
     outcome.result = session.validatePlainTextUser(request.user, request.oldPassword, false);
     if (outcome.result != vesk::kResultSuccess) outcome.errorText = session.errorString(outcome.result);
+    if (outcome.result == vesk::kResultAccountDisabled) outcome.reason = disabledReason(session.lastErrorText);
     return outcome;
   });
 }
@@ -84,20 +85,20 @@ int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& log
   if (request.debug) std::cerr << "changing password for " << shownName(request.user) << std::endl;
   return reportOutcome(kChange, request, logger, [&request] {
     AgentOutcome outcome;
-    outcome.result = updatePassword(request, &outcome.errorText);
+    outcome.result = updatePassword(request, &outcome);
     return outcome;
   });
 }
 
 int updatePassword(PasswordRequest& request) { return updatePassword(request, nullptr); }
 
-int updatePassword(PasswordRequest& request, std::string* errorText) {
+int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
   auto logger = vesk::Logger::GetLogger("cli.tarvenko");
   vesk::LocalRpcSession session(vesk::kAgentEndpointPath, false, false);
   const bool ownChange = request.user == nullptr;
   vesk::ValidationResult result = vesk::kResultSuccess;
   if (ownChange) {
-    if (!resolveCurrentUser(request)) return 1;
+    if (!resolveCurrentUser(request)) return vesk::kResultInvalidUser;
     result = session.changePassword(request.user, request.newPassword, request.oldPassword, false);
   } else if (request.adminUser == nullptr) {
     session.authenticateProcess();
@@ -109,10 +110,24 @@ int updatePassword(PasswordRequest& request, std::string* errorText) {
   if (result == vesk::kResultKerberos) {
     const int code = session.lastErrorCode;
     if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s (%d)", session.lastErrorText.c_str(), code);
-    return translateKerberosFailure(code, !ownChange);
+    const int translated = translateKerberosFailure(code, !ownChange);
+    if (outcome != nullptr) {
+      // With -a, every Kerberos failure but the password server's refusal is the administrator's
+      // own authentication failing.
+      if (request.adminUser != nullptr && code != vesk::krb5code::kKpasswdAccessDenied) {
+        outcome->reason = "administrator credentials rejected";
+      } else if (translated == vesk::kResultAccountDisabled) {
+        outcome->reason = disabledReason(session.lastErrorText);
+      }
+    }
+    return translated;
   }
   const std::string text = session.errorString(result);
   if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s", text.c_str());
-  if (errorText != nullptr) *errorText = text;
+  if (outcome != nullptr) {
+    outcome->errorText = text;
+    if (result == vesk::kResultPolicy) outcome->serverText = session.lastErrorText;
+    if (result == vesk::kResultAccountDisabled) outcome->reason = disabledReason(session.lastErrorText);
+  }
   return result;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "logger.h"
+#include "outcome_report.h"
 #include "password_request.h"
 
 // Whether the settings permit password changes: "false", "no" and "0" (in any case) forbid them;
@@ -22,5 +23,6 @@ int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& log
 // in which a Kerberos failure (9) has been translated. Agent exceptions pass through.
 int updatePassword(PasswordRequest& request);
 
-// The same; errorText (when not null) receives the agent's text for an untranslated failure.
-int updatePassword(PasswordRequest& request, std::string* errorText);
+// The same; outcome (when not null) receives the agent's text for an untranslated failure, the
+// password server's words for a policy refusal, and a log reason more precise than the result's.
+int updatePassword(PasswordRequest& request, AgentOutcome* outcome);

@@ -7,6 +7,7 @@ extern "C" {
 
 #include <iostream>
 
+#include "agent_protocol.h"
 #include "exceptions.h"
 #include "exit_status.h"
 #include "pn.h"
@@ -48,6 +49,10 @@ constexpr ResultRow kResultTable[] = {
      "Permission denied", kExitNotPermitted},
     {vesk::kResultNoSuchAccount, nullptr, "Account does not exist in Active Directory.", "Account does not exist in Active Directory",
      kExitNoSuchAccount},
+    {vesk::kResultOutcomeUnknown, nullptr,
+     "The directory did not confirm the change in time: the password may or may not have changed.\n"
+     "Try the new password before changing it again.",
+     "Outcome unknown", kExitUnexpected},
 };
 
 bool isCredentialCode(int code) { return code == 1001 || code == 1004 || code == 1030; }
@@ -62,13 +67,21 @@ int classify(const char* operation, const PasswordRequest& request, const std::s
     if (row.result != outcome.result) continue;
     known = true;
     status = row.status;
-    reason = row.reason;
+    reason = outcome.reason.empty() ? row.reason : outcome.reason;
     const std::string message =
         row.messageKey != nullptr ? vesk::lookupProperty(row.messageKey, row.message) : std::string(row.message);
     std::cerr << message << std::endl;
+    if (!outcome.serverText.empty()) {
+      // The password server's own words, indented under the configured text.
+      std::cerr << "  " << outcome.serverText << std::endl;
+      reason += ": " + outcome.serverText;
+    }
     break;
   }
-  if (!known) reason = "Unexpected Error: " + outcome.errorText;
+  if (!known) {
+    reason = "Unexpected Error: " + outcome.errorText;
+    if (!outcome.errorText.empty()) std::cerr << "Error: " << outcome.errorText << std::endl;
+  }
   if (logger && logger->isEnabled(3)) {
     logger->log(3, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
                 reason.c_str());
@@ -90,6 +103,12 @@ int closeRun(const char* operation, const PasswordRequest& request, const std::s
 }
 
 }  // namespace
+
+std::string disabledReason(const std::string& agentText) {
+  if (agentText.find("NTSTATUS 0xC0000234") != std::string::npos) return "Account locked out";
+  if (agentText.find("NTSTATUS 0xC0000072") != std::string::npos) return "Account disabled";
+  return "Account disabled or locked out";
+}
 
 int reportOutcome(const char* operation, const PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger,
                   const std::function<AgentOutcome()>& call) {
@@ -129,6 +148,9 @@ int reportOutcome(const char* operation, const PasswordRequest& request, const s
     status = kExitUnexpected;
   } catch (const std::exception& e) {
     std::cerr << "\nError: " << e.what() << std::endl;
+    status = kExitUnexpected;
+  } catch (...) {
+    std::cerr << "Error: unexpected failure" << std::endl;
     status = kExitUnexpected;
   }
   return closeRun(operation, request, logger, status);

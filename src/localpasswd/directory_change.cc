@@ -31,11 +31,25 @@ LocalResult runDirectoryChange(const PasswdRun& run) {
   if (readNewPassword(kNewPrompt, kRenewPrompt, false, request.newPassword) != EntryOutcome::kEntered) return kLocalRefused;
   request.newPasswordGiven = true;
   try {
-    const int result = updatePassword(request);
+    AgentOutcome outcome;
+    const int result = updatePassword(request, &outcome);
     if (result == vesk::kResultSuccess) return kLocalChanged;
     if (result == vesk::kResultInvalidUser || result == vesk::kResultInvalidCredentials) {
       std::fprintf(stderr, "Incorrect password for %s\n", run.targetName.c_str());
       return kLocalRefused;
+    }
+    // The domain's own words for a refusal, or the agent's reason for a failure, before the
+    // closing line of the run.
+    const std::string& why = outcome.serverText.empty() ? outcome.errorText : outcome.serverText;
+    if (!why.empty() && result != vesk::kResultOutcomeUnknown) {
+      std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), why.c_str());
+    }
+    if (result == vesk::kResultOutcomeUnknown) {
+      std::fprintf(stderr,
+                   "%s: the directory did not confirm the change in time: the password may or may not have "
+                   "changed\n",
+                   run.progName.c_str());
+      return kLocalDirectoryOutcomeUnknown;
     }
     return kLocalDirectoryFailed;
   } catch (...) {

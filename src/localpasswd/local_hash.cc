@@ -8,6 +8,10 @@ OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string
   return verification.matches ? OldPasswordCheck::kMatches : OldPasswordCheck::kWrong;
 }
 
+bool hashCanVerify(const std::string& storedHash) {
+  return !storedHash.empty() && storedHash != "x" && storedHash[0] != '!' && storedHash[0] != '*';
+}
+
 bool makeNewHash(const vesk::Shredder& password, const std::string& storedHash, bool callerIsRoot,
                  vesk::HashScheme configured, std::string& hash, std::string& error) {
   const vesk::HashScheme scheme = vesk::newHashScheme(storedHash.c_str(), callerIsRoot, configured);

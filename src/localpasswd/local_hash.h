@@ -12,6 +12,10 @@ enum class OldPasswordCheck {
   kOutOfMemory,  // the hash could not be computed: nothing is known about the password
 };
 
+// Whether storedHash can match any password at all: false for an empty text, "x" (no shadow
+// entry behind it), and hashes locked with "!" or disabled with "*".
+bool hashCanVerify(const std::string& storedHash);
+
 // Whether typed is the password of the stored hash.
 OldPasswordCheck checkOldPassword(const vesk::Shredder& typed, const std::string& storedHash);
 

@@ -18,6 +18,7 @@
 #include "directory_change.h"
 #include "hash_setting.h"
 #include "local_hash.h"
+#include "local_rpc_session.h"
 #include "logger.h"
 #include "passwd_run.h"
 #include "password_entry.h"
@@ -116,6 +117,10 @@ LocalResult directoryRoad(PasswdRun& run) {
   std::printf("Changing password for %s\n", run.targetName.c_str());
   std::fflush(stdout);
   const LocalResult result = runDirectoryChange(run);
+  if (result == kLocalDirectoryOutcomeUnknown) {
+    logOutcome(run, 3, "directory change sent, outcome unknown");
+    return kLocalDirectoryFailed;
+  }
   if (result == kLocalRefused && reportUnusableLine(run)) return kLocalRefused;
   if (result == kLocalRefused) {
     logOutcome(run, 3, "directory change refused or abandoned");
@@ -130,6 +135,19 @@ LocalResult localRoad(PasswdRun& run) {
   if (!readCurrentHash(run)) {
     std::fprintf(stderr, "%s: unknown user %s\n", run.progName.c_str(), run.targetName.c_str());
     return refuse(run, "refused: unknown user");
+  }
+  if (!run.directoryOutage.empty()) {
+    // The account may be a directory account. Where the local road could only end in "Incorrect
+    // password" (or worse, change a usable local hash the user takes for the directory's), say so.
+    if (!callerIsRoot && !hashCanVerify(run.storedHash)) {
+      std::fprintf(stderr, "%s: cannot reach the directory agent to change the password of %s: %s; password unchanged\n",
+                   run.progName.c_str(), run.targetName.c_str(), run.directoryOutage.c_str());
+      logOutcome(run, 3, ("failed: directory unreachable: " + run.directoryOutage).c_str());
+      return kLocalDirectoryFailed;
+    }
+    std::fprintf(stderr, "%s: cannot reach the directory agent (%s); only the local password of %s will change\n",
+                 run.progName.c_str(), run.directoryOutage.c_str(), run.targetName.c_str());
+    logOutcome(run, 2, ("directory unreachable, local road: " + run.directoryOutage).c_str());
   }
   if (!callerIsRoot) {
     const AgingVerdict verdict = checkAgingRules(run.shadow, time(nullptr));
@@ -253,6 +271,12 @@ LocalResult localPasswdMain(int argc, char** argv) {
                  run.targetName.c_str());
     return refuse(run, "refused: account of another user");
   }
-  if (isUserKnownToAgent(run.targetName)) return directoryRoad(run);
+  // Root changing a local account waits on the agent no longer than the connect time limit.
+  const DirectoryAccount account = askDirectoryAccount(run.targetName, run.callerUid == 0);
+  if (account.answer == DirectoryAnswer::kKnown) return directoryRoad(run);
+  // A host joined to no domain has no directory accounts: its agent's silence says nothing.
+  if (account.answer == DirectoryAnswer::kCannotTell && vesk::joined()) {
+    run.directoryOutage = account.reason.empty() ? "no reason given" : account.reason;
+  }
   return localRoad(run);
 }

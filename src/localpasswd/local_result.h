@@ -8,4 +8,5 @@ enum LocalResult : int {
   kLocalFileFailed = 3,  // also: a directory change refused or abandoned
   kLocalBadUsage = 6,
   kLocalDirectoryFailed = -1,
+  kLocalDirectoryOutcomeUnknown = -2,  // a directory change not confirmed in time
 };

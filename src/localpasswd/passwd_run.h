@@ -34,6 +34,8 @@ struct PasswdRun {
   vesk::Shredder newPassword;
   // A line for the user after the closing message of an update: what failed, or a warning.
   std::string updateNote;
+  // Set when the agent could not tell whether the target is a directory account: why not.
+  std::string directoryOutage;
 };
 
 // Longest account name and password accepted. Longer ones are refused, never cut: a cut name can

@@ -10,7 +10,8 @@ int exitStatusForLocalResult(LocalResult result) {
     case kLocalHelp: return kExitUsage;
     case kLocalFileFailed: return kExitUnexpected;
     case kLocalBadUsage: return kExitUsage;
-    case kLocalDirectoryFailed: return kExitUnexpected;
+    case kLocalDirectoryFailed:
+    case kLocalDirectoryOutcomeUnknown: return kExitUnexpected;
   }
   return kExitUnexpected;
 }

@@ -139,7 +139,7 @@ FakeKdc* KerberosClientTest::kdc_ = nullptr;
 std::string KerberosClientTest::directory_;
 
 TEST_F(KerberosClientTest, ValidateReadsTheDirectoryStatusOfARecordedError) {
-  const KerberosClient client(RealmSettings{"FAKE.TEST", "fake.test"});
+  const KerberosClient client(RealmSettings{"FAKE.TEST", "fake.test", "", false});
   struct Case {
     std::uint32_t status;
     int expected;
@@ -159,7 +159,7 @@ TEST_F(KerberosClientTest, ValidateReadsTheDirectoryStatusOfARecordedError) {
 }
 
 TEST_F(KerberosClientTest, UnreachableRealmIsAKerberosFailureForValidateAndTheAgentsOwnForChange) {
-  const KerberosClient client(RealmSettings{"DOWN.TEST", "down.test"});
+  const KerberosClient client(RealmSettings{"DOWN.TEST", "down.test", "", false});
   const agentproto::Reply validated = client.validate("someone", Shredder("Any-Passw0rd"));
   EXPECT_EQ(validated.result, 9);
   EXPECT_EQ(validated.errorCode, krb5code::kKdcUnreachable);
@@ -172,7 +172,7 @@ TEST_F(KerberosClientTest, UnreachableRealmIsAKerberosFailureForValidateAndTheAg
 }
 
 TEST_F(KerberosClientTest, UserNamesMapToPrincipalsOfTheRealm) {
-  const KerberosClient client(RealmSettings{"FAKE.TEST", "fake.test"});
+  const KerberosClient client(RealmSettings{"FAKE.TEST", "fake.test", "", false});
   EXPECT_EQ(client.principalName("alice"), "alice@FAKE.TEST");
   EXPECT_EQ(client.principalName("alice@fake.test"), "alice@FAKE.TEST");
   EXPECT_EQ(client.principalName("alice@FAKE.TEST"), "alice@FAKE.TEST");

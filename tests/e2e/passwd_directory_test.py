@@ -49,6 +49,10 @@ def run_tests(box, realm, agent, binary, check):
                                                  ("New AD password: ", "Alice-Passw0rd6"),
                                                  ("Repeat new AD password: ", "Alice-Passw0rd6")])
     expect("wrong current AD password", r, 6, "Changing password for alice\n", "Incorrect password for alice\n")
+    r = box.run([passwd], user="alice", answers=[("Current AD password: ", "Alice-Passw0rd5"),
+                                                 ("New AD password: ", "short"), ("Repeat new AD password: ", "short")])
+    expect("refused by the domain's policy: its own words", r, 6, "Changing password for alice\n", "passwd: New password is "
+           "too short. Please choose a password which is at least 8 characters long.\npasswd: cannot update password\n")
 
     # Root naming another directory account is refused.
     r = box.run([passwd, "alice"], user=None)

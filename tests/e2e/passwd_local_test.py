@@ -21,8 +21,8 @@ def main():
     check = sandbox.Checker()
     with sandbox.Sandbox() as box:
         passwd = box.install(binary, "passwd")
-        # No agent here: every account is local.
-        box.write_settings({"domain": "example.test", "agent.socket": os.path.join(box.root, "no-agent"),
+        # No agent and no domain here: every account is local.
+        box.write_settings({"agent.socket": os.path.join(box.root, "no-agent"),
                             "agent.connect.timeout.ms": "200"})
         box.add_user("alice", "alice-old-1")
         box.set_hash("alice", system_crypt("alice-old-1", "$1$abcdefgh"))

@@ -28,6 +28,8 @@ Realm(workdir, realm="KESTROVA.TEST", domain="kestrova.test")
                           populate, create the standard policies and principals below
     stop()                stop the daemons this object started (SIGTERM, then SIGKILL)
     stop_kdc() / start_kdc()  take only the KDC away and bring it back (same port)
+    view(name, kdcs, kpasswds)  a copy whose krb5.conf lists these KDC and password server ports,
+                          in order (for an Agent in front of SilentServer()s or another realm)
     kadmin(command)       run one kadmin.local command; returns its output, raises on failure
     add_principal(name, password, policy=None, options=())  addprinc with "-pw"; options are
                           kadmin flags such as "+requires_preauth" or "-expire", "yesterday" pairs
@@ -36,6 +38,7 @@ Realm(workdir, realm="KESTROVA.TEST", domain="kestrova.test")
     env()                 the environment for programs that use the realm
     ports                 {"kdc": n, "kadmind": n, "kpasswd": n}
     krb5_conf, kdc_conf   paths of the written configuration files
+    host_keytab           a keytab with the key of HOST_PRINCIPAL (the agent's host key)
 
 Standard principals (every one requires preauthentication, as in Active Directory; passwords are
 the constants below; principals given as "name" live in the realm):
@@ -51,8 +54,8 @@ Standard policies: "standard" (minlength 8, history 3), "minlife" (minlength 8, 
 minlife 1 day; attach it after a first change to test "changed too recently").
 
 Agent(realm, socket_path, settings_path, extra_settings={}, binary=None, log_path=None)
-    Writes the settings file (domain, realm, agent.socket, the agent's time limits, log.file,
-    log.level) and starts kestrovad (binary, else $KESTROVAD, else "kestrovad" on PATH) in the
+    Writes the settings file (domain, realm, agent.socket, the agent's time limits, the realm's
+    host keytab, log.file, log.level; an extra setting of None leaves that key out) and starts kestrovad (binary, else $KESTROVAD, else "kestrovad" on PATH) in the
     foreground with realm.env() and KESTROVA_CONF; the socket's directory is made root-owned, 0755.
     start(), stop(), pid, log_path, settings_path, socket_path, env() (realm env plus KESTROVA_CONF).
 
@@ -65,6 +68,7 @@ Command line (for the demo and for CTest fixtures):
 """
 
 import contextlib
+import copy
 import json
 import os
 import signal
@@ -95,6 +99,8 @@ STANDARD_PRINCIPALS = [
     ("pwexpired", PWEXPIRED_PASSWORD, None, ("-pwexpire", "2001-01-01")),
     ("root/admin", ADMIN_PASSWORD, None, ()),
 ]
+
+HOST_PRINCIPAL = "host/agent." + DOMAIN
 
 START_TIMEOUT = 10.0
 STOP_TIMEOUT = 5.0
@@ -181,6 +187,7 @@ class Realm:
         self.domain = domain
         self.krb5_conf = os.path.join(self.workdir, "krb5.conf")
         self.kdc_conf = os.path.join(self.workdir, "kdc.conf")
+        self.host_keytab = os.path.join(self.workdir, "host.keytab")
         self.ports = {}
         self.kdc_pid = None
         self.kadmind_pid = None
@@ -228,6 +235,19 @@ class Realm:
  kdc = FILE:{w}/kdc.log
  admin_server = FILE:{w}/kadmind.log
 """)
+        self._write_client_config([p["kdc"]], [p["kpasswd"]])
+        with open(os.path.join(w, "kadm5.acl"), "w") as f:
+            f.write(f"helpdesk@{self.realm} C */admin@{self.realm}\n")
+            f.write(f"helpdesk@{self.realm} c *@{self.realm}\n")
+            f.write(f"*/admin@{self.realm} *\n")
+        # Programs running as other users (the agent's credential-cache helper) read these.
+        for path in (self.krb5_conf, self.kdc_conf):
+            os.chmod(path, 0o644)
+        os.chmod(w, 0o755)
+
+    def _write_client_config(self, kdcs, kpasswds):
+        servers = "".join(" kdc = 127.0.0.1:%d\n" % port for port in kdcs)
+        servers += "".join(" kpasswd_server = 127.0.0.1:%d\n" % port for port in kpasswds)
         with open(self.krb5_conf, "w") as f:
             f.write(f"""[libdefaults]
  default_realm = {self.realm}
@@ -240,23 +260,22 @@ class Realm:
 
 [realms]
  {self.realm} = {{
-  kdc = 127.0.0.1:{p['kdc']}
-  admin_server = 127.0.0.1:{p['kadmind']}
-  kpasswd_server = 127.0.0.1:{p['kpasswd']}
+{servers} admin_server = 127.0.0.1:{self.ports['kadmind']}
  }}
 
 [domain_realm]
  .{self.domain} = {self.realm}
  {self.domain} = {self.realm}
 """)
-        with open(os.path.join(w, "kadm5.acl"), "w") as f:
-            f.write(f"helpdesk@{self.realm} C */admin@{self.realm}\n")
-            f.write(f"helpdesk@{self.realm} c *@{self.realm}\n")
-            f.write(f"*/admin@{self.realm} *\n")
-        # Programs running as other users (the agent's credential-cache helper) read these.
-        for path in (self.krb5_conf, self.kdc_conf):
-            os.chmod(path, 0o644)
-        os.chmod(w, 0o755)
+        os.chmod(self.krb5_conf, 0o644)
+
+    def view(self, name, kdcs, kpasswds):
+        """This realm as seen by clients that know the KDCs and password servers at the given ports,
+        tried in that order: for an agent in front of silent or spoofed servers."""
+        other = copy.copy(self)
+        other.krb5_conf = os.path.join(self.workdir, name + ".krb5.conf")
+        other._write_client_config(kdcs, kpasswds)
+        return other
 
     def _run(self, argv, input_text=None):
         result = subprocess.run(argv, env=self.env(), input=input_text, capture_output=True, text=True,
@@ -280,6 +299,9 @@ class Realm:
         deadline = time.monotonic() + START_TIMEOUT
         _wait_for_tcp(self.ports["kpasswd"], deadline, self._kadmind)
         self.kadmin("modprinc +allow_tgs_req kadmin/changepw")
+        # The host's own key, with which the agent proves the KDC genuine.
+        self.kadmin("addprinc -clearpolicy -randkey " + HOST_PRINCIPAL)
+        self.kadmin("ktadd -k %s %s" % (self.host_keytab, HOST_PRINCIPAL))
         if populate:
             self.populate()
 
@@ -349,6 +371,23 @@ class Realm:
                 os.unlink(ccache)
 
 
+class SilentServer:
+    """A KDC or password server on 127.0.0.1 that takes every TCP connection and UDP datagram and
+    never answers (the kernel completes the connections; nothing reads them)."""
+
+    def __init__(self):
+        self.port = _free_port()
+        self._tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._tcp.bind(("127.0.0.1", self.port))
+        self._tcp.listen(512)
+        self._udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._udp.bind(("127.0.0.1", self.port))
+
+    def close(self):
+        self._tcp.close()
+        self._udp.close()
+
+
 def _quote(word):
     if word and all(c.isalnum() or c in "-_/@.+:" for c in word):
         return word
@@ -379,11 +418,12 @@ class Agent:
             "agent.reply.timeout.ms": "20000",
             "agent.kdc.timeout.ms": "10000",
             "agent.probe.timeout.ms": "2000",
+            "agent.host.keytab": self.realm.host_keytab,
             "log.file": self.log_path,
             "log.level": "1",
         }
         values.update(self.extra_settings)
-        return values
+        return {key: value for key, value in values.items() if value is not None}
 
     def write_settings(self):
         with open(self.settings_path, "w") as f:

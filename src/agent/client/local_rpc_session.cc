@@ -21,7 +21,7 @@ using agentproto::IoStatus;
 using agentproto::MessageType;
 
 constexpr long kDefaultConnectTimeoutMs = 3000;
-constexpr long kDefaultReplyTimeoutMs = 30000;
+constexpr long kDefaultReplyTimeoutMs = 60000;  // above the agent's own limit for a change
 
 long timeoutSetting(const char* key, long fallback) {
   const long value = Props(false).getNumber(key, fallback);
@@ -68,6 +68,8 @@ class LocalRpcSession::Connection {
     return reply;
   }
 
+  void limitReplyTime(long ms) { replyTimeoutMs_ = ms; }
+
   [[noreturn]] void fail(const std::string& reason) {
     fd_.reset();
     throw IPCException("directory agent at " + path_ + ": " + reason);
@@ -112,9 +114,14 @@ LocalRpcSession::LocalRpcSession(const std::string& endpoint, bool, bool) {
                        ", neither root nor the caller");
   }
   connection_ = std::make_unique<Connection>(path, std::move(fd), replyTimeoutMs);
+  connectTimeoutMs_ = connectTimeoutMs;
 }
 
 LocalRpcSession::~LocalRpcSession() = default;
+
+void LocalRpcSession::limitReplyTime(long ms) {
+  if (connection_ && ms > 0) connection_->limitReplyTime(ms);
+}
 
 ValidationResult LocalRpcSession::call(const agentproto::Request& request, agentproto::Reply& reply) {
   SecretBytes frame;

@@ -58,6 +58,13 @@ class LocalRpcSession {
   // flags change nothing.
   std::shared_ptr<AgentUser> getUser(const std::string& name, int flags);
 
+  // The result of the last call (getUser included: 17 when the realm lacks the name).
+  ValidationResult lastResult() const { return lastResult_; }
+  // Bounds every further answer by ms instead of the configured reply time limit.
+  void limitReplyTime(long ms);
+  // The time limit the session was given for connecting, in milliseconds.
+  long connectTimeoutMs() const { return connectTimeoutMs_; }
+
   // After result 9: the Kerberos error code and its text. After any other result, what the agent
   // said about it (the text behind errorString for the agent's own values above 17).
   int lastErrorCode = 0;
@@ -72,6 +79,7 @@ class LocalRpcSession {
 
   std::unique_ptr<Connection> connection_;
   ValidationResult lastResult_ = kResultSuccess;
+  long connectTimeoutMs_ = 0;
   std::string credentialCache_;
   bool haveCredentialCache_ = false;
 };

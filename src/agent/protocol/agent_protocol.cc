@@ -110,7 +110,7 @@ class PayloadReader {
   std::size_t offset_ = 0;
 };
 
-bool isRequestType(std::uint16_t type) { return type >= 1 && type <= 6; }
+bool isRequestType(std::uint16_t type) { return type >= 1 && type <= 7; }
 
 }  // namespace
 
@@ -200,6 +200,9 @@ bool encodeRequest(const Request& request, SecretBytes& out, std::string& why) {
       ok = field(FieldKind::Name, "user", request.user);
       if (ok) frame.number(request.flags);
       break;
+    case MessageType::Status:
+      ok = true;
+      break;
     case MessageType::Reply:
       why = "a reply is not a request";
       break;
@@ -262,6 +265,9 @@ bool decodeRequest(MessageType type, const unsigned char* payload, std::size_t l
     case MessageType::GetUser:
       ok = in.text(FieldKind::Name, "user", decoded.user, why) && in.number("flags", decoded.flags, why);
       break;
+    case MessageType::Status:
+      ok = true;
+      break;
     default:
       why = headerStatusText(HeaderStatus::BadType);
       break;
@@ -295,6 +301,7 @@ const char* messageTypeName(MessageType type) {
     case MessageType::Authenticate: return "authenticate";
     case MessageType::SetWithCache: return "set-with-cache";
     case MessageType::GetUser: return "get-user";
+    case MessageType::Status: return "status";
     case MessageType::Reply: return "reply";
   }
   return "unknown";

@@ -42,6 +42,7 @@ enum class MessageType : std::uint16_t {
   Authenticate = 4,  // credential cache name
   SetWithCache = 5,  // user, new password, credential cache name
   GetUser = 6,       // user, flags
+  Status = 7,        // no fields; the reply's error text holds the agent's state (see agent_status.h)
   Reply = 0x100,     // result, error code, error text, principal
 };
 

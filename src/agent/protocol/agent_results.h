@@ -26,6 +26,11 @@ enum AgentResult : int {
   kResultKerberosError = 21,
   kResultCredentialCache = 22,
   kResultBadRequest = 23,
+  // A change or set was sent to the password server and no answer came within the time limit: the
+  // password may or may not have changed. The agent logs the real outcome when it arrives.
+  kResultOutcomeUnknown = 24,
+  // A validation's AS reply could not be verified with the host's keytab: the KDC may be a spoof.
+  kResultKdcNotVerified = 25,
 };
 
 namespace krb5code {

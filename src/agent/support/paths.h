@@ -8,5 +8,7 @@ inline constexpr const char* kDefaultSettingsPath = "/etc/kestrova/kestrova.conf
 // set-user-ID run always uses kDefaultSettingsPath.
 inline constexpr const char* kSettingsEnvVar = "KESTROVA_CONF";
 inline constexpr const char* kAgentEndpointPath = "/var/kestrova/daemon";
+// The host's keytab, whose host keys the agent uses to prove its KDC genuine.
+inline constexpr const char* kDefaultHostKeytabPath = "/etc/krb5.keytab";
 
 }  // namespace vesk

@@ -50,6 +50,14 @@ inline constexpr const char* AGENT_PROBE_TIMEOUT_MS = "agent.probe.timeout.ms";
 // The agent daemon: how long a connection may stay silent, and how many connections it serves at once.
 inline constexpr const char* AGENT_IDLE_TIMEOUT_MS = "agent.idle.timeout.ms";
 inline constexpr const char* AGENT_MAX_CONNECTIONS = "agent.max.connections";
+// The agent daemon: open connections one user may hold, and how long a new connection may take
+// to send its first request.
+inline constexpr const char* AGENT_MAX_CONNECTIONS_PER_UID = "agent.max.connections.per.uid";
+inline constexpr const char* AGENT_FIRST_REQUEST_TIMEOUT_MS = "agent.first.request.timeout.ms";
+// The agent daemon: the keytab whose host keys prove the KDC genuine, and whether a validation
+// without that proof is refused ("true", "yes" or "1").
+inline constexpr const char* AGENT_HOST_KEYTAB = "agent.host.keytab";
+inline constexpr const char* AGENT_HOST_KEYTAB_REQUIRED = "agent.host.keytab.required";
 
 // Logging. "log.level" and "log.memlevel" set the root logger; "log.level.NAME" and
 // "log.memlevel.NAME" set the logger NAME (for example "log.level.cli.passwddb: 0").

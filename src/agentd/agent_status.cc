@@ -1,0 +1,183 @@
+#include "agent_status.h"
+
+#include <errno.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "agent_protocol.h"
+#include "agent_socket.h"
+#include "paths.h"
+#include "pn.h"
+#include "props.h"
+
+namespace vesk::agentd {
+namespace {
+
+constexpr long kDefaultStatusTimeoutMs = 10000;
+
+// A value fit for the report: no separators, no control characters.
+std::string cleaned(std::string value) {
+  for (char& c : value) {
+    if (c == ';' || c == '=' || static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return value;
+}
+
+bool toNumber(const std::string& text, long long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+int printState(const char* state, const std::string& reason) {
+  std::printf("state: %s\n", state);
+  if (!reason.empty()) std::printf("reason: %s\n", reason.c_str());
+  return 1;
+}
+
+}  // namespace
+
+std::string encodeStatus(const StatusReport& r) {
+  return "state=" + cleaned(r.state) + ";realm=" + cleaned(r.realm) + ";kdc=" + cleaned(r.kdc) +
+         ";reached=" + std::to_string(r.reachedAgo) + ";reason=" + cleaned(r.reason) + ";keytab=" + cleaned(r.keytab) +
+         ";uptime=" + std::to_string(r.uptime) + ";requests=" + std::to_string(r.requests) +
+         ";failed=" + std::to_string(r.failed);
+}
+
+bool decodeStatus(std::string_view text, StatusReport& report) {
+  StatusReport decoded;
+  bool haveState = false;
+  while (!text.empty()) {
+    const auto end = text.find(';');
+    const std::string_view pair = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const auto equals = pair.find('=');
+    if (equals == std::string_view::npos) return false;
+    const std::string key(pair.substr(0, equals));
+    const std::string value(pair.substr(equals + 1));
+    long long number = 0;
+    if (key == "state") {
+      decoded.state = value;
+      haveState = true;
+    } else if (key == "realm") {
+      decoded.realm = value;
+    } else if (key == "kdc") {
+      decoded.kdc = value;
+    } else if (key == "reason") {
+      decoded.reason = value;
+    } else if (key == "keytab") {
+      decoded.keytab = value;
+    } else if (key == "reached" && toNumber(value, number)) {
+      decoded.reachedAgo = number;
+    } else if (key == "uptime" && toNumber(value, number)) {
+      decoded.uptime = number;
+    } else if (key == "requests" && toNumber(value, number)) {
+      decoded.requests = static_cast<unsigned long long>(number);
+    } else if (key == "failed" && toNumber(value, number)) {
+      decoded.failed = static_cast<unsigned long long>(number);
+    }
+  }
+  if (!haveState) return false;
+  report = std::move(decoded);
+  return true;
+}
+
+AgentState::AgentState(std::string realm, std::string keytab) {
+  report_.realm = std::move(realm);
+  report_.keytab = std::move(keytab);
+}
+
+void AgentState::reached(const std::string& address) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  report_.state = kStateConnected;
+  report_.reason.clear();
+  if (!address.empty()) report_.kdc = address;
+  reachedAt_ = Clock::now();
+  if (report_.reachedAgo < 0) report_.reachedAgo = 0;
+}
+
+void AgentState::lost(const std::string& reason) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  report_.state = kStateDisconnected;
+  report_.reason = reason;
+}
+
+void AgentState::lostIfStarting(const std::string& reason) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (report_.state != kStateStarting) return;
+  report_.state = kStateDisconnected;
+  report_.reason = reason;
+}
+
+bool AgentState::isStarting() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return report_.state == kStateStarting;
+}
+
+void AgentState::counted(bool failed) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ++report_.requests;
+  if (failed) ++report_.failed;
+}
+
+StatusReport AgentState::report() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  StatusReport report = report_;
+  const auto now = Clock::now();
+  report.uptime = std::chrono::duration_cast<std::chrono::seconds>(now - started_).count();
+  if (report.reachedAgo >= 0) {
+    report.reachedAgo = std::chrono::duration_cast<std::chrono::seconds>(now - reachedAt_).count();
+  }
+  return report;
+}
+
+int statusMain() {
+  using agentproto::Clock;
+  Props(false);
+  const std::string path = lookupProperty(PN::AGENT_SOCKET, kAgentEndpointPath);
+  const long timeoutMs = Props(false).getNumber(PN::AGENT_REPLY_TIMEOUT_MS, kDefaultStatusTimeoutMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : kDefaultStatusTimeoutMs);
+  int errorNumber = 0;
+  UniqueFd fd = agentproto::connectUnix(path, deadline, errorNumber);
+  if (!fd.valid()) {
+    // Nothing listens: the agent does not run. Anything else: it runs but cannot be asked.
+    const bool down = errorNumber == ENOENT || errorNumber == ECONNREFUSED;
+    return printState(down ? kStateDown : kStateUnavailable, path + ": " + std::strerror(errorNumber));
+  }
+  agentproto::Request request;
+  request.type = agentproto::MessageType::Status;
+  SecretBytes frame;
+  std::string why;
+  agentproto::InFrame answer;
+  agentproto::Reply reply;
+  StatusReport report;
+  if (!agentproto::encodeRequest(request, frame, why) ||
+      agentproto::writeAll(fd.get(), frame.data(), frame.size(), deadline, errorNumber) != agentproto::IoStatus::Ok ||
+      agentproto::readFrame(fd.get(), answer, deadline, deadline, errorNumber) != agentproto::IoStatus::Ok ||
+      answer.headerStatus != agentproto::HeaderStatus::Ok ||
+      !agentproto::decodeReply(answer.payload.data(), answer.payload.size(), reply, why) || reply.result != 0 ||
+      !decodeStatus(reply.errorText, report)) {
+    return printState(kStateUnavailable, "the agent at " + path + " gave no status" +
+                                             (reply.errorText.empty() ? "" : ": " + reply.errorText));
+  }
+  std::printf("state: %s\n", report.state.c_str());
+  if (!report.reason.empty()) std::printf("reason: %s\n", report.reason.c_str());
+  std::printf("realm: %s\n", report.realm.c_str());
+  if (report.reachedAgo < 0) {
+    std::printf("KDC last reached: never\n");
+  } else {
+    std::printf("KDC last reached: %s, %lld s ago\n", report.kdc.empty() ? "(address unknown)" : report.kdc.c_str(),
+                report.reachedAgo);
+  }
+  std::printf("host keytab: %s\n", report.keytab.empty() ? "none (KDC not verified)" : report.keytab.c_str());
+  std::printf("uptime: %lld s\n", report.uptime);
+  std::printf("requests: %llu (%llu failed)\n", report.requests, report.failed);
+  return report.state == kStateConnected ? 0 : 1;
+}
+
+}  // namespace vesk::agentd
