@@ -1,18 +1,33 @@
-// Write-back under faults: a full file system, a rename that fails, a read-only directory. Each
-// case checks the invariant: commit fails with a message naming the file and the reason, the
-// account file is byte for byte what it was, no temporary file remains and the lock is released.
-//
-// The faults are made with mounts in a private mount namespace of the test process (needs root).
+// Write-back under faults: a full file system, a rename or an fsync that fails, a read-only
+// directory. Each case checks the invariant: commit fails with a message naming the file and the
+// reason, the account file is byte for byte what it was, no temporary file remains and the lock is
+// released. The mounts are made in a private mount namespace of the test process (needs root).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "db_file.h"
 #include "db_operator.h"
 #include "db_records.h"
 #include "test_support.h"
+
+// While set, fsync fails with EIO on the descriptors it picks. The library's calls reach this
+// definition before the C library's.
+std::function<bool(int)> failFsyncOn;
+
+extern "C" int fsync(int fd) {
+  if (failFsyncOn && failFsyncOn(fd)) {
+    errno = EIO;
+    return -1;
+  }
+  static const auto next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+  return next(fd);
+}
 
 namespace vesk::test {
 namespace {
@@ -98,6 +113,29 @@ TEST_F(FaultTest, FailingRenameLeavesFileUnchanged) {
   expectInvariant(path, before);
   EXPECT_EQ(readFile(path + "-"), before);
   unmount(path);
+}
+
+TEST_F(FaultTest, FailingFsyncFailsTheCommit) {
+  const std::string before = shadowLines(20);
+  const std::string path = mountPoint_ + "/shadow";
+  writeFile(path, before, 0640);
+  failFsyncOn = [](int fd) {
+    char name[256] = {};
+    return readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name - 1) > 0 &&
+           std::string(name).back() == '+';
+  };
+  EXPECT_EQ(changeOneRecord(path), Change::CommitFailed);
+  EXPECT_TRUE(log_.has("1: fsync of " + path + "+ failed: Input/output error."));
+  expectInvariant(path, before);
+  // The directory: the new file is in place but may not survive a crash, which the caller learns.
+  failFsyncOn = [](int fd) {
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+  };
+  EXPECT_EQ(changeOneRecord(path), Change::CommitFailed);
+  failFsyncOn = nullptr;
+  EXPECT_TRUE(log_.has("1: fsync of " + mountPoint_ + " failed: Input/output error."));
+  EXPECT_FALSE(exists(path + ".lock"));
 }
 
 TEST_F(FaultTest, ReadOnlyDirectoryRefusesTheLockAndCreatesNothing) {
