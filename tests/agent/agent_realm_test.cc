@@ -2,7 +2,7 @@
 // CTest fixture agent_realm; KESTROVA_TEST_REALM names its directory): what the whole-program tests
 // cannot see. A change is proved by kinit, not by the agent's word.
 #include <dirent.h>
-#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -38,28 +38,12 @@ std::string realmDirectory() {
   return directory == nullptr ? std::string() : directory;
 }
 
-// Runs argv with input on its standard input and its output discarded; returns the exit status.
-int run(const std::vector<std::string>& argv, const std::string& input = std::string()) {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[0], 0);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(pipeFds[0]);
-  [[maybe_unused]] ssize_t n = write(pipeFds[1], input.data(), input.size());
-  close(pipeFds[1]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs a command line of the test's own with input on its standard input; true when it succeeds.
+bool run(const std::string& command, const std::string& input = std::string()) {
+  FILE* pipe = popen((command + " >/dev/null 2>&1").c_str(), "w");
+  if (pipe == nullptr) return false;
+  fputs(input.c_str(), pipe);
+  return pclose(pipe) == 0;
 }
 
 std::string readText(const std::string& path) {
@@ -72,9 +56,9 @@ std::string readText(const std::string& path) {
 // The independent check: the KDC gives a ticket for the password.
 bool kdcAccepts(const std::string& name, const std::string& password) {
   const std::string cache = "/tmp/agent-realm-test-" + std::to_string(getpid()) + "-check";
-  const int status = run({"kinit", "-c", cache, name}, password + "\n");
+  const bool accepted = run("kinit -c " + cache + " " + name, password + "\n");
   unlink(cache.c_str());
-  return status == 0;
+  return accepted;
 }
 
 class AgentRealmTest : public ::testing::Test {
@@ -91,46 +75,37 @@ class AgentRealmTest : public ::testing::Test {
   std::string directory_;
 };
 
-// Runs a credential-cache set as uid nobody in a child process; returns the result (-1 on failure).
+// A credential-cache set as uid nobody in a child process; its result, or 255 when it fails.
 int cacheSetAsNobody(const std::string& cache, const std::string& user, const std::string& password) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return -1;
   const pid_t pid = fork();
   if (pid == 0) {
-    close(pipeFds[0]);
-    int result = -1;
-    if (setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
-        setresuid(kNobody, kNobody, kNobody) == 0) {
-      setenv("KRB5CCNAME", ("FILE:" + cache).c_str(), 1);
-      try {
-        LocalRpcSession session("/var/kestrova/daemon", false, false);
-        session.authenticateProcess();
-        result = session.setPasswordKrb5(user, Shredder(password));
-      } catch (...) {
-        result = -2;
-      }
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(255);
     }
-    [[maybe_unused]] ssize_t n = write(pipeFds[1], &result, sizeof result);
-    _exit(0);
+    setenv("KRB5CCNAME", ("FILE:" + cache).c_str(), 1);
+    try {
+      LocalRpcSession session("/var/kestrova/daemon", false, false);
+      session.authenticateProcess();
+      _exit(session.setPasswordKrb5(user, Shredder(password)));
+    } catch (...) {
+      _exit(255);
+    }
   }
-  close(pipeFds[1]);
-  int result = -1;
-  if (read(pipeFds[0], &result, sizeof result) != sizeof result) result = -1;
-  close(pipeFds[0]);
-  waitpid(pid, nullptr, 0);
-  return result;
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
 TEST_F(AgentRealmTest, CredentialCacheSetUsesOnlyTheCallersOwnCache) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   const std::string user = "ccset-" + std::to_string(getpid());
-  ASSERT_EQ(run({"kadmin.local", "-r", kRealm, "-q", "addprinc +requires_preauth -pw First-Passw0rd " + user}), 0);
+  ASSERT_TRUE(run(std::string("kadmin.local -r ") + kRealm + " -q 'addprinc +requires_preauth -pw First-Passw0rd " + user + "'"));
   const std::string cacheDir = directory_ + "/caches-" + std::to_string(getpid());
   ASSERT_EQ(mkdir(cacheDir.c_str(), 0755), 0);
   const std::string own = cacheDir + "/nobody";
   const std::string foreign = cacheDir + "/root";
-  ASSERT_EQ(run({"kinit", "-c", own, "helpdesk"}, std::string(kHelpdeskPassword) + "\n"), 0);
-  ASSERT_EQ(run({"kinit", "-c", foreign, "helpdesk"}, std::string(kHelpdeskPassword) + "\n"), 0);
+  ASSERT_TRUE(run("kinit -c " + own + " helpdesk", std::string(kHelpdeskPassword) + "\n"));
+  ASSERT_TRUE(run("kinit -c " + foreign + " helpdesk", std::string(kHelpdeskPassword) + "\n"));
   ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
 
   EXPECT_EQ(cacheSetAsNobody(own, user, "Cache-Set-Passw0rd"), 0);
