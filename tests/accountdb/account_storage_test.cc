@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "db_account.h"
@@ -21,25 +20,17 @@ std::string getent(const std::string& database, const std::string& key) {
   return result.status == 0 ? result.output : "";
 }
 
-// The process holding a write lock on the system's lock file, as another process sees it; 0 when
-// none does.
-long systemLockHolder() {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return -1;
-  const pid_t pid = startChild([&] {
-    long holder = -1;
+// Who holds a write lock on the system's lock file, as another process sees it: 0 nobody, 1 this
+// process, 2 another.
+int systemLockHolder() {
+  const pid_t self = getpid();
+  return runInChild([self] {
     const int fd = open("/etc/.pwd.lock", O_RDONLY | O_CLOEXEC);
     struct flock probe = {};
     probe.l_type = F_WRLCK;
-    if (fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0) holder = probe.l_type == F_UNLCK ? 0 : probe.l_pid;
-    return write(pipeFds[1], &holder, sizeof holder) == sizeof holder ? 0 : 1;
+    if (fd < 0 || fcntl(fd, F_GETLK, &probe) != 0) return 3;
+    return probe.l_type == F_UNLCK ? 0 : probe.l_pid == self ? 1 : 2;
   });
-  close(pipeFds[1]);
-  long holder = -1;
-  if (read(pipeFds[0], &holder, sizeof holder) != sizeof holder) holder = -1;
-  close(pipeFds[0]);
-  waitChild(pid);
-  return holder;
 }
 
 class AccountStorageTest : public ::testing::Test {
@@ -130,10 +121,10 @@ TEST_F(AccountStorageTest, SystemLockIsHeldFromFirstLockToLastUnlock) {
   DBFile passwd("/etc/passwd");
   DBFile shadow("/etc/shadow");
   ASSERT_TRUE(passwd.lock());
-  EXPECT_EQ(systemLockHolder(), getpid());
+  EXPECT_EQ(systemLockHolder(), 1);
   ASSERT_TRUE(shadow.lock());
   passwd.unlock();
-  EXPECT_EQ(systemLockHolder(), getpid());
+  EXPECT_EQ(systemLockHolder(), 1);
   shadow.unlock();
   EXPECT_EQ(systemLockHolder(), 0);
 }

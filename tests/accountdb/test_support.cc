@@ -155,7 +155,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   close(pipeFds[1]);
   std::string output;
   char buffer[4096];
-  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, std::size_t(n));
   close(pipeFds[0]);
   return {waitChild(pid), output};
 }

@@ -30,9 +30,9 @@ TEST_F(ExtendedErrorTest, StatusIsFoundInEveryEncodingAndNotInMalformedBytes) {
   for (const std::string& edata : {methodData, bytes({0x30, 0x15}) + entryBody, typedData, saltFirst}) {
     EXPECT_EQ(extendedErrorStatus(edata), std::optional<std::uint32_t>(kStatusLockedOut));
   }
-  for (const std::string& edata : {std::string(), bytes({0x30}), bytes({0x30, 0x7f, 0x30}),
-                                   bytes({0x30, 0x84, 0xff, 0xff, 0xff, 0xff}), methodData.substr(0, methodData.size() - 1),
-                                   bytes({0x04, 0x02, 0x00, 0x00})}) {
+  for (const std::string& edata :
+       {std::string(), bytes({0x30}), bytes({0x30, 0x7f, 0x30}), bytes({0x30, 0x84, 0xff, 0xff, 0xff, 0xff}),
+        methodData.substr(0, methodData.size() - 1), bytes({0x04, 0x02, 0x00, 0x00})}) {
     EXPECT_EQ(extendedErrorStatus(edata), std::nullopt) << edata.size();
   }
 }

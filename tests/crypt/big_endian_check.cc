@@ -9,7 +9,6 @@
 
 #include "md5_crypt.h"
 #include "password_hash.h"
-#include "segmented_des.h"
 #include "xcrypt_reference.h"
 
 namespace {
@@ -42,20 +41,6 @@ void checkMd5Crypt(const std::string& password, const std::string& setting) {
   }
 }
 
-void checkSegmentedDes(const std::string& password, const std::string& salt) {
-  const std::string result(vesk::segmentedDesCrypt(password.c_str(), salt.c_str()).view());
-  check(result.substr(0, 13) == crypt_test::referenceCrypt(password.substr(0, 8), salt),
-        "first DES segment, password length " + std::to_string(password.size()));
-  for (std::size_t j = 1; 13 + 11 * j <= result.size(); ++j) {
-    const std::string pieceSalt = result.substr(2 + 11 * (j - 1), 2);
-    check(pieceSalt + result.substr(13 + 11 * (j - 1), 11) ==
-              crypt_test::referenceCrypt(password.substr(8 * j, 8), pieceSalt),
-          "DES segment " + std::to_string(j + 1));
-  }
-  check(vesk::verifyPassword(password.c_str(), result.c_str()).matches,
-        "verification accepts a segmented DES hash");
-}
-
 }  // namespace
 
 int main() {
@@ -67,14 +52,6 @@ int main() {
   for (std::size_t length : {0, 1, 7, 8, 15, 16, 17, 55, 56, 64, 130, 200}) {
     const std::string password = crypt_test::randomPassword(random, length);
     checkMd5Crypt(password, "$1$" + crypt_test::randomSalt(random, length % 9));
-    checkSegmentedDes(password, crypt_test::randomSalt(random, 2));
-  }
-  for (vesk::HashScheme scheme : {vesk::HashScheme::kMd5, vesk::HashScheme::kSha512,
-                                  vesk::HashScheme::kSegmentedDes}) {
-    const vesk::NewHash made = vesk::hashNewPassword("new password", scheme);
-    check(made && vesk::verifyPassword("new password", made.text.c_str()).matches,
-          std::string("a new ") + vesk::hashSchemePrefix(scheme) + " hash verifies: " +
-              made.error);
   }
   std::printf("%d checks, %d failed\n", checks, failures);
   return failures == 0 ? 0 : 1;

@@ -406,15 +406,6 @@ def _state_path(directory):
     return os.path.join(os.path.abspath(directory), "state.json")
 
 
-def _print_env(state):
-    for key in ("KRB5_CONFIG", "KRB5_KDC_PROFILE", "KRB5RCACHEDIR", "KESTROVA_CONF"):
-        if state.get(key):
-            print("%s=%s" % (key, state[key]))
-    for key in ("REALM", "DOMAIN", "AGENT_SOCKET", "AGENT_PID", "AGENT_LOG", "KDC_PORT", "KPASSWD_PORT"):
-        if state.get(key) is not None:
-            print("# %s=%s" % (key, state[key]))
-
-
 def sanitizer_reports(path):
     """Lines of AddressSanitizer/UndefinedBehaviorSanitizer reports in a daemon's output file."""
     try:
@@ -469,7 +460,6 @@ def _up(directory, agent_binary):
         state.setdefault("KADMIND_PID", realm.kadmind_pid)
         with open(_state_path(directory), "w") as f:
             json.dump(state, f, indent=1)
-    _print_env(state)
 
 
 def main(argv):

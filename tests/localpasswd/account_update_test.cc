@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "system_lock.h"
 
@@ -29,18 +29,10 @@ class AccountUpdateTest : public ::testing::Test {
     vesk::setSystemLockCalls(saved_);
     std::filesystem::remove_all(dir_);
   }
-  std::string write(const std::string& text) {
-    const std::string path = dir_ + "/shadow";
-    std::ofstream(path) << text;
-    return path;
-  }
   static std::string read(const std::string& path) {
     std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  static long long today() { return static_cast<long long>(time(nullptr)) / 86400; }
 
   vesk::SystemLockCalls saved_{};
   std::string dir_;
@@ -51,8 +43,9 @@ TEST_F(AccountUpdateTest, AgingRulesAreCheckedAgainOnTheRecordReadUnderTheLock) 
   // Since the first look, an administrator locked the account, or it was changed today with a
   // minimum age: the write must not go through.
   for (const std::string& line : {std::string("judy:!$1$old$OLD:19000:0:99999:7:::\n"),
-                                  "judy:$1$old$OLD:" + std::to_string(today()) + ":5:99999:7:::\n"}) {
-    const std::string path = write(line);
+                                  "judy:$1$old$OLD:" + std::to_string(time(nullptr) / 86400) + ":5:99999:7:::\n"}) {
+    const std::string path = dir_ + "/shadow";
+    std::ofstream(path) << line;
     testing::internal::CaptureStderr();
     EXPECT_EQ(updateShadowPassword(run_, path.c_str(), true), 1) << line;
     const std::string err = testing::internal::GetCapturedStderr();
