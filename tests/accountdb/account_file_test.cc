@@ -74,20 +74,13 @@ TEST_F(AccountFileTest, Lock_LiveProcessOfAnotherUserKeepsItsLock) {
   EXPECT_EQ(readFile(lockName()), ownerText(getpid()));
 }
 
-TEST_F(AccountFileTest, Lock_SystemLockSpansAllFilesAndEveryLockGoesWithItsOwner) {
-  const std::string shadow = dir_ / "shadow";
-  writeFile(shadow, "root:*:19000:0:99999:7:::\n", 0640);
+TEST_F(AccountFileTest, Lock_GoesWithItsOwnerAndNeedsTheSystemLock) {
   {
-    DBFile passwd(path_.c_str());
-    DBFile shadowFile(shadow.c_str());
-    ASSERT_TRUE(passwd.lock());
-    ASSERT_TRUE(shadowFile.lock());
-    passwd.unlock();
-    EXPECT_EQ(FakeSystemLock::unlockCalls, 0);
+    DBFile file(path_.c_str());
+    ASSERT_TRUE(file.lock());
   }
-  EXPECT_FALSE(exists(shadow + ".lock"));
-  EXPECT_EQ(FakeSystemLock::unlockCalls, 1);
-  EXPECT_EQ(DBFile::lockedFileCount(), 0);
+  EXPECT_FALSE(exists(lockName()));
+  EXPECT_EQ(std::make_pair(FakeSystemLock::unlockCalls, DBFile::lockedFileCount()), std::make_pair(1, 0));
   FakeSystemLock::failLock = true;
   DBFile file(path_.c_str());
   EXPECT_FALSE(file.lock());

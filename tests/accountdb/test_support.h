@@ -60,8 +60,7 @@ class DBTest : public ::testing::Test {
   LogCapture log_;
 };
 
-// Runs body in a forked child that exits with body's result; waitChild reaps it and returns that
-// status, or 128 + signal.
+// A forked child that exits with body's result; waitChild returns that status, or 128 + signal.
 pid_t startChild(const std::function<int()>& body);
 int waitChild(pid_t pid);
 inline int runInChild(const std::function<int()>& body) { return waitChild(startChild(body)); }
@@ -69,8 +68,7 @@ pid_t startSleeper();  // a child that sleeps until killChild ends it
 void killChild(pid_t pid);
 pid_t deadPid();  // a process id that no process has
 
-// Changes the password of the record `name` of the shadow file at path as one writer process
-// does: lock, open, load, update, commit. Returns the first step that failed.
+// One writer's change of a shadow file: lock, open, load, update, commit; the first step that failed.
 enum class Change { Committed, LockRefused, LoadFailed, NoRecord, UpdateFailed, CommitFailed };
 Change changeShadowPassword(const std::string& path, const std::string& name, const std::string& password);
 
@@ -81,12 +79,10 @@ struct ProgramResult {
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
 
-// Moves the process into a mount namespace of its own; false when not permitted (not root).
-bool enterPrivateMountNamespace();
+bool enterPrivateMountNamespace();  // false when not permitted (not root)
 bool mountTmpfs(const std::string& target, const std::string& size);
 bool bindMount(const std::string& source, const std::string& target, bool readOnly = false);
 bool unmount(const std::string& target);
-// Copies /etc to copy and bind-mounts the copy over /etc.
-bool overlayEtcWithCopy(const std::string& copy);
+bool overlayEtcWithCopy(const std::string& copy);  // copies /etc there and mounts it over /etc
 
 }  // namespace vesk::test

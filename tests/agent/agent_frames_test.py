@@ -158,8 +158,7 @@ class SilentRealm:
         self.tcp.listen(16)
         self.conf = os.path.join(directory, "krb5.conf")
         with open(self.conf, "w") as f:
-            f.write("[libdefaults]\n dns_lookup_kdc = false\n[realms]\n SILENT.TEST = {\n kdc = 127.0.0.1:%d\n }\n"
-                    % self.udp.getsockname()[1])
+            f.write("[realms]\n SILENT.TEST = {\n kdc = 127.0.0.1:%d\n }\n" % self.udp.getsockname()[1])
 
     def env(self):
         return dict(os.environ, KRB5_CONFIG=self.conf)
