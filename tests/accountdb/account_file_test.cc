@@ -64,7 +64,7 @@ TEST_F(AccountFileTest, Lock_TakesOverOnlyTheLockOfADeadProcess) {
 TEST_F(AccountFileTest, Lock_LiveProcessOfAnotherUserKeepsItsLock) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
-  writeFile(lockName(), ownerText(getpid()), 0644);
+  writeFile(lockName(), ownerText(getpid()), 0666);  // readable and writable: only the owner decides
   EXPECT_EQ(runInChild([&] {
               if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 2;
               DBFile file(path_.c_str());
