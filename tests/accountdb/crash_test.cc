@@ -16,16 +16,14 @@ constexpr int kCommits = 200;
 constexpr int kLines = 2000;
 constexpr int kTarget = 1500;
 
-std::string line(int i, const std::string& password) {
-  return "user" + std::to_string(i) + ":" + password + ":19000:0:99999:7:::\n";
-}
-
 std::string passwordOf(int version) { return "$1$v" + std::to_string(version) + "$0123456789abcdefghijkl"; }
 
 // The file after `version` commits: every record as generated, the target with that version.
 std::string contentAt(int version) {
   std::string text;
-  for (int i = 0; i < kLines; ++i) text += line(i, i == kTarget ? passwordOf(version) : "$1$base$0123456789abcdef");
+  for (int i = 0; i < kLines; ++i) {
+    text += "user" + std::to_string(i) + ":" + (i == kTarget ? passwordOf(version) : "$1$base") + ":19000:0:99999:7:::\n";
+  }
   return text;
 }
 

@@ -1,17 +1,15 @@
 #include "test_support.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -31,24 +29,13 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  nftw(
-      path_.c_str(),
-      [](const char* name, const struct stat*, int, struct FTW*) {
-        ::remove(name);
-        return 0;
-      }, 16,
-      FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 std::vector<std::string> TempDir::list() const {
   std::vector<std::string> names;
-  DIR* dir = opendir(path_.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -61,12 +48,8 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush()) throw std::runtime_error("cannot write " + path);
-  }
-  if (chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot chmod " + path);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+  if (readFile(path) != content || chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 bool exists(const std::string& path) {
@@ -74,23 +57,14 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-namespace {
-
-const std::string kPrefix = "cli.passwddb ";
-
-}  // namespace
-
+// Records are kept in memory only; a marker record on another logger tells where "since" begins.
 LogCapture::LogCapture() {
-  auto logger = Logger::GetLogger("cli.passwddb");
-  logger->setLevel(5);  // nothing to syslog or a file
-  logger->setMemoryLevel(0);
-  auto markLogger = Logger::GetLogger("test.mark");
-  markLogger->setLevel(5);
-  markLogger->setMemoryLevel(0);
+  for (const char* name : {"cli.passwddb", "test.mark"}) {
+    Logger::GetLogger(name)->setLevel(5);
+    Logger::GetLogger(name)->setMemoryLevel(0);
+  }
   clear();
 }
-
-LogCapture::~LogCapture() = default;
 
 void LogCapture::clear() {
   static unsigned serial = 0;
@@ -100,11 +74,10 @@ void LogCapture::clear() {
 
 std::vector<std::string> LogCapture::records() const {
   const std::vector<std::string> all = Logger::recentRecords();
+  const std::string prefix = "cli.passwddb ";
   std::vector<std::string> mine;
-  const std::string markRecord = "test.mark 0: " + marker_;
-  auto start = std::find(all.rbegin(), all.rend(), markRecord).base();  // just after the last marker
-  for (auto it = start; it != all.end(); ++it) {
-    if (it->compare(0, kPrefix.size(), kPrefix) == 0) mine.push_back(it->substr(kPrefix.size()));
+  for (auto it = std::find(all.rbegin(), all.rend(), "test.mark 0: " + marker_).base(); it != all.end(); ++it) {
+    if (it->rfind(prefix, 0) == 0) mine.push_back(it->substr(prefix.size()));
   }
   return mine;
 }
@@ -119,26 +92,13 @@ int FakeSystemLock::unlockCalls = 0;
 bool FakeSystemLock::failLock = false;
 
 namespace {
-
 SystemLockCalls savedCalls;
-
-int fakeLock() {
-  ++FakeSystemLock::lockCalls;
-  return FakeSystemLock::failLock ? -1 : 0;
-}
-
-int fakeUnlock() {
-  ++FakeSystemLock::unlockCalls;
-  return 0;
-}
-
 }  // namespace
 
 FakeSystemLock::FakeSystemLock() {
-  lockCalls = 0;
-  unlockCalls = 0;
+  lockCalls = unlockCalls = 0;
   failLock = false;
-  savedCalls = setSystemLockCalls({&fakeLock, &fakeUnlock});
+  savedCalls = setSystemLockCalls({[] { return ++lockCalls, failLock ? -1 : 0; }, [] { return ++unlockCalls, 0; }});
 }
 
 FakeSystemLock::~FakeSystemLock() { setSystemLockCalls(savedCalls); }
@@ -155,19 +115,12 @@ int waitChild(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int runInChild(const std::function<int()>& body) { return waitChild(startChild(body)); }
-
 pid_t startSleeper() {
-  return startChild([] {
-    for (int i = 0; i < 600; ++i) sleep(1);  // bounded: ten minutes at most
-    return 0;
-  });
+  return startChild([] { return sleep(600), 0; });
 }
 
 void killChild(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  waitChild(pid);
+  if (pid > 0 && kill(pid, SIGKILL) == 0) waitChild(pid);
 }
 
 pid_t deadPid() {
@@ -190,42 +143,34 @@ Change changeShadowPassword(const std::string& path, const std::string& name, co
 ProgramResult runProgram(const std::vector<std::string>& argv) {
   int pipeFds[2];
   if (argv.empty() || pipe2(pipeFds, O_CLOEXEC) != 0) return {-1, ""};
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const pid_t pid = startChild([&] {
     dup2(pipeFds[1], 1);
     dup2(pipeFds[1], 2);
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
-    _exit(127);
-  }
+    return 127;
+  });
   close(pipeFds[1]);
   std::string output;
   char buffer[4096];
-  ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, std::size_t(n));
   close(pipeFds[0]);
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return {-1, output};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
+  return {waitChild(pid), output};
 }
 
 bool enterPrivateMountNamespace() {
-  if (geteuid() != 0) return false;
-  if (unshare(CLONE_NEWNS) != 0) return false;
-  return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  return geteuid() == 0 && unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 bool mountTmpfs(const std::string& target, const std::string& size) {
-  const std::string options = "size=" + size + ",mode=0755";
-  return mount("tmpfs", target.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  return mount("tmpfs", target.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0755").c_str()) == 0;
 }
 
 bool bindMount(const std::string& source, const std::string& target, bool readOnly) {
   if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
-  if (!readOnly) return true;
-  return mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  return !readOnly || mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 bool unmount(const std::string& target) { return umount2(target.c_str(), MNT_DETACH) == 0; }

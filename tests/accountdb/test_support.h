@@ -20,8 +20,7 @@ class TempDir {
   ~TempDir();
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // Names of the entries in the directory, sorted.
-  std::vector<std::string> list() const;
+  std::vector<std::string> list() const;  // names of the entries, sorted
 
  private:
   std::string path_;
@@ -31,14 +30,11 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 bool exists(const std::string& path);
 
-// The records of "cli.passwddb" kept in memory from construction on, as "LEVEL: message".
+// The records of "cli.passwddb" since construction or the last clear(), as "LEVEL: message".
 class LogCapture {
  public:
   LogCapture();
-  ~LogCapture();
-  // Records since construction or the last clear().
   std::vector<std::string> records() const;
-  // True when some record since then equals "LEVEL: message".
   bool has(const std::string& levelAndMessage) const;
   void clear();
 
@@ -64,39 +60,29 @@ class DBTest : public ::testing::Test {
   LogCapture log_;
 };
 
-// Runs body in a forked child that exits with body's result.
+// A forked child that exits with body's result; waitChild returns that status, or 128 + signal.
 pid_t startChild(const std::function<int()>& body);
-// Reaps pid and returns its exit status, or 128 + signal.
 int waitChild(pid_t pid);
-// Runs body in a forked child and returns its exit status (body's result), or 128 + signal.
-int runInChild(const std::function<int()>& body);
-// A child that sleeps until killed; killChild ends and reaps it.
-pid_t startSleeper();
+inline int runInChild(const std::function<int()>& body) { return waitChild(startChild(body)); }
+pid_t startSleeper();  // a child that sleeps until killChild ends it
 void killChild(pid_t pid);
-// A process id that no process has: a child that has already been reaped.
-pid_t deadPid();
+pid_t deadPid();  // a process id that no process has
 
-// Changes the password of the record `name` of the shadow file at path through an operator, as
-// one writer process does: lock, open, load, update, commit. Returns the first step that failed.
+// One writer's change of a shadow file: lock, open, load, update, commit; the first step that failed.
 enum class Change { Committed, LockRefused, LoadFailed, NoRecord, UpdateFailed, CommitFailed };
 Change changeShadowPassword(const std::string& path, const std::string& name, const std::string& password);
 
-// Runs argv[0] (a path) with argv and returns its exit status and what it wrote to standard
-// output and standard error together.
+// Runs argv[0] (a path); its exit status and what it wrote to standard output and error.
 struct ProgramResult {
   int status;
   std::string output;
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
 
-// Moves the calling process into a mount namespace of its own, with private propagation. False
-// when that is not permitted (not root).
-bool enterPrivateMountNamespace();
-// mount(2) and umount2 with errors reported as false.
+bool enterPrivateMountNamespace();  // false when not permitted (not root)
 bool mountTmpfs(const std::string& target, const std::string& size);
 bool bindMount(const std::string& source, const std::string& target, bool readOnly = false);
 bool unmount(const std::string& target);
-// Copies /etc to copy and bind-mounts the copy over /etc (in a private mount namespace).
-bool overlayEtcWithCopy(const std::string& copy);
+bool overlayEtcWithCopy(const std::string& copy);  // copies /etc there and mounts it over /etc
 
 }  // namespace vesk::test

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""The agent daemon refuses malformed frames and keeps serving: oversize, truncated, foreign,
-wrong-version, invalid fields and random bytes, while a silent client holds a connection open.
+"""The agent daemon among misbehaving peers. It refuses malformed frames and keeps serving:
+oversize, truncated, foreign, wrong-version, invalid fields and random bytes, while a silent client
+holds a connection open. And an agent whose KDC never answers still answers within its probe time.
 
-Usage: agent_frames_test.py REALM_FIXTURE_DIR  (the directory of "krbrealm.py up ... --agent")
+Usage: agent_frames_test.py REALM_FIXTURE_DIR KESTROVAD  (the directory of "krbrealm.py up ... --agent")
 """
 
 import json
@@ -11,6 +12,10 @@ import random
 import socket
 import struct
 import sys
+import tempfile
+import time
+
+import krbrealm
 
 MAGIC = 0x4B535456
 VERSION = 1
@@ -19,6 +24,7 @@ VALIDATE = 1
 REPLY = 0x100
 BAD_REQUEST = 23
 TIMEOUT = 10.0
+MAX_PAYLOAD = 8192
 
 
 def frame(message_type, payload, version=VERSION, length=None, magic=MAGIC):
@@ -81,7 +87,7 @@ def expect_refusal_and_close(path, data, fragment):
         assert read_exact(s, 1) is None, "the connection stays open after a bad header"
 
 
-def main(directory):
+def main(directory, kestrovad):
     with open(os.path.join(directory, "state.json")) as f:
         state = json.load(f)
     path = state["AGENT_SOCKET"]
@@ -90,12 +96,16 @@ def main(directory):
     silent = connect(path)  # holds a connection and never speaks
     check_serving(path)
 
-    expect_refusal_and_close(path, frame(GET_USER, b"", length=1 << 20), "too long")
+    expect_refusal_and_close(path, frame(GET_USER, b"", length=MAX_PAYLOAD + 1), "too long")
     expect_refusal_and_close(path, frame(GET_USER, b"", length=0xFFFFFFFF), "too long")
     expect_refusal_and_close(path, frame(GET_USER, get_user_payload("alice"), magic=0x47455420), "not a message")
     expect_refusal_and_close(path, frame(GET_USER, get_user_payload("alice"), version=2), "version 2")
     expect_refusal_and_close(path, frame(0x77, b""), "unknown message type")
     expect_refusal_and_close(path, frame(REPLY, b"\0" * 12), "not a request")
+    with connect(path) as s:  # a payload of the largest length is read, then judged by its fields
+        s.sendall(frame(GET_USER, get_user_payload("alice").ljust(MAX_PAYLOAD, b"\0")))
+        reply = read_reply(s)
+        assert reply is not None and reply[0] == BAD_REQUEST and "too long" not in reply[2], reply
     check_serving(path)
 
     # Truncated frames: the agent waits for the rest, then sees the end of the connection.
@@ -132,8 +142,45 @@ def main(directory):
     check_serving(path)
     silent.close()
     os.kill(pid, 0)  # still running
+    probe_within_time_limit(kestrovad)
     print("agent_frames_test: ok")
 
 
+class SilentRealm:
+    """A realm whose KDC takes requests and never answers: a bound UDP port, a TCP port never accepted."""
+    realm, domain = "SILENT.TEST", "silent.test"
+    host_keytab = None
+
+    def __init__(self, directory):
+        self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.udp.bind(("127.0.0.1", 0))
+        self.tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.tcp.bind(self.udp.getsockname())
+        self.tcp.listen(16)
+        self.conf = os.path.join(directory, "krb5.conf")
+        with open(self.conf, "w") as f:
+            f.write("[realms]\n SILENT.TEST = {\n kdc = 127.0.0.1:%d\n }\n" % self.udp.getsockname()[1])
+
+    def env(self):
+        return dict(os.environ, KRB5_CONFIG=self.conf)
+
+
+def probe_within_time_limit(kestrovad):
+    with tempfile.TemporaryDirectory(prefix="agent-probe-") as directory:
+        agent = krbrealm.Agent(SilentRealm(directory), os.path.join(directory, "daemon"),
+                               os.path.join(directory, "kestrova.conf"), binary=kestrovad,
+                               extra_settings={"agent.probe.timeout.ms": "500"})
+        agent.start()
+        try:
+            started = time.monotonic()
+            with connect(agent.socket_path) as s:
+                s.sendall(frame(GET_USER, get_user_payload("alice")))
+                reply = read_reply(s)
+            elapsed = time.monotonic() - started
+            assert reply is not None and reply[0] != 0 and elapsed < 1.5, (reply, elapsed)
+        finally:
+            agent.stop()
+
+
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], sys.argv[2])

@@ -97,10 +97,4 @@ TEST(ShredderTest, WipesInlineBufferOnDestructionAndOnMove) {
   EXPECT_FALSE(holdsMarker(storage, sizeof storage));
 }
 
-TEST(ShredderTest, ComparesByContent) {
-  EXPECT_TRUE(vesk::Shredder("abc") == vesk::Shredder("abc"));
-  EXPECT_FALSE(vesk::Shredder("abc") == vesk::Shredder("abcd"));
-  EXPECT_EQ(vesk::Shredder("").size(), 0u);
-}
-
 }  // namespace

@@ -73,29 +73,19 @@ std::string finish(PromptChild& child) {
 }
 
 TEST(TerminalPromptTest, ReadsOneLineWithEchoOffAndRestoresTheMode) {
-  PromptChild child = startPromptChild();
-  ASSERT_GT(child.pid, 0);
-  ASSERT_NE(readUntil(child.master, kPrompt).find(kPrompt), std::string::npos);
-  EXPECT_FALSE(echoOn(child.master)) << "echo must be off while the password is typed";
-  ASSERT_EQ(write(child.master, "s3cr et\n", 8), 8);
-  const std::string afterAnswer = readUntil(child.master, "\n");
-  EXPECT_EQ(afterAnswer.find("s3cr"), std::string::npos) << "the password was echoed";
-  const int master = dup(child.master);
-  EXPECT_EQ(finish(child), "Ls3cr et");
-  EXPECT_TRUE(echoOn(master));
-  close(master);
-}
-
-TEST(TerminalPromptTest, ReturnsNullAtEndOfInput) {
-  PromptChild child = startPromptChild();
-  ASSERT_GT(child.pid, 0);
-  readUntil(child.master, kPrompt);
-  const char eof = 4;  // VEOF on an empty line
-  ASSERT_EQ(write(child.master, &eof, 1), 1);
-  const int master = dup(child.master);
-  EXPECT_EQ(finish(child), "N");
-  EXPECT_TRUE(echoOn(master));
-  close(master);
+  // A line, and end of input (VEOF on an empty line).
+  for (const auto& [typed, reported] : {std::pair<std::string, std::string>{"s3cr et\n", "Ls3cr et"}, {"\x04", "N"}}) {
+    PromptChild child = startPromptChild();
+    ASSERT_GT(child.pid, 0);
+    ASSERT_NE(readUntil(child.master, kPrompt).find(kPrompt), std::string::npos);
+    EXPECT_FALSE(echoOn(child.master)) << "echo must be off while the password is typed";
+    ASSERT_EQ(write(child.master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    EXPECT_EQ(readUntil(child.master, "\n").find("s3cr"), std::string::npos) << "the password was echoed";
+    const int master = dup(child.master);
+    EXPECT_EQ(finish(child), reported);
+    EXPECT_TRUE(echoOn(master));
+    close(master);
+  }
 }
 
 TEST(TerminalPromptTest, RestoresTheModeWhenASignalEndsTheRead) {

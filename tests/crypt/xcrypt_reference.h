@@ -29,18 +29,14 @@ inline std::string referenceSetting(const char* prefix) {
 inline std::string randomPassword(std::mt19937& random, std::size_t length) {
   std::uniform_int_distribution<int> byte(1, 255);
   std::string password(length, '\0');
-  for (char& c : password) {
-    c = static_cast<char>(byte(random));
-  }
+  for (char& c : password) c = static_cast<char>(byte(random));
   return password;
 }
 
 inline std::string randomSalt(std::mt19937& random, std::size_t length) {
   std::uniform_int_distribution<unsigned> index(0, 63);
   std::string salt;
-  for (std::size_t i = 0; i < length; ++i) {
-    salt += vesk::cryptChar(index(random));
-  }
+  while (salt.size() < length) salt += vesk::cryptChar(index(random));
   return salt;
 }
 

@@ -1,70 +1,21 @@
 #!/usr/bin/python3
 """A throwaway MIT Kerberos realm, and the directory agent in front of it, for tests and the demo.
 
-Everything lives in one work directory; the daemons listen on 127.0.0.1 only, on free ports picked
-at start. Only processes started here are ever stopped, by their PID, and every wait is bounded.
-Needs Debian's krb5-kdc, krb5-admin-server and krb5-user, and root (kadmind and the KDC need it
-only for the database files; the tests run as root anyway). The work directory is made readable
-for everyone (the database stays private): the agent's credential-cache helper runs as the calling
-user and reads krb5.conf there, so put it where every user can reach it, such as under /tmp.
+Everything lives in one work directory, made readable for everyone (the agent's credential-cache
+helper runs as the calling user and reads krb5.conf there, so put it under /tmp); the daemons listen
+on 127.0.0.1 only, on free ports. Only processes started here are stopped, by their PID; every wait
+is bounded. Needs krb5-kdc, krb5-admin-server, krb5-user and root.
 
-Library use:
+Realm(workdir).start() creates the realm KESTROVA.TEST with the policies "standard" (minlength 8,
+history 3) and "minlife" (the same and a minimum life of a day) and the principals of
+STANDARD_PRINCIPALS (all with preauthentication; helpdesk may set any password but */admin ones,
+norights none). check_password(name, password) is the independent check: kinit with it.
+Agent(realm, socket_path, settings_path, extra_settings, binary) writes the agent's settings and
+starts kestrovad in the foreground. realm_and_agent(workdir, kestrovad) is both, for a with block.
 
-    from krbrealm import Realm, Agent
-    realm = Realm("/tmp/work")             # realm KESTROVA.TEST, domain kestrova.test
-    realm.start()                          # krb5kdc and kadmind, standard principals and policies
-    realm.add_principal("zoe", "Zoe-Passw0rd1", policy="strict")
-    realm.kadmin("modprinc -allow_tix zoe")
-    realm.check_password("zoe", "Zoe-Passw0rd1")   # True when the KDC accepts it (kinit)
-    env = realm.env()                      # KRB5_CONFIG, KRB5_KDC_PROFILE, KRB5RCACHEDIR
-    agent = Agent(realm, "/tmp/work/run/daemon", "/tmp/work/kestrova.conf",
-                  binary="build/src/agentd/kestrovad", extra_settings={"log.level": "0"})
-    agent.start()                          # writes the settings file, starts kestrovad, waits for it
-    ...                                    # run programs with env plus KESTROVA_CONF=agent.settings_path
-    agent.stop(); realm.stop()
-
-Realm(workdir, realm="KESTROVA.TEST", domain="kestrova.test")
-    start(populate=True)  create the database, start both daemons, wait until they answer; with
-                          populate, create the standard policies and principals below
-    stop()                stop the daemons this object started (SIGTERM, then SIGKILL)
-    stop_kdc() / start_kdc()  take only the KDC away and bring it back (same port)
-    view(name, kdcs, kpasswds)  a copy whose krb5.conf lists these KDC and password server ports,
-                          in order (for an Agent in front of SilentServer()s or another realm)
-    kadmin(command)       run one kadmin.local command; returns its output, raises on failure
-    add_principal(name, password, policy=None, options=())  addprinc with "-pw"; options are
-                          kadmin flags such as "+requires_preauth" or "-expire", "yesterday" pairs
-    check_password(name, password) -> bool   an independent check with kinit
-    kinit(name, password, ccache)            a credential cache for name (file path)
-    env()                 the environment for programs that use the realm
-    ports                 {"kdc": n, "kadmind": n, "kpasswd": n}
-    krb5_conf, kdc_conf   paths of the written configuration files
-    host_keytab           a keytab with the key of HOST_PRINCIPAL (the agent's host key)
-
-Standard principals (every one requires preauthentication, as in Active Directory; passwords are
-the constants below; principals given as "name" live in the realm):
-    alice       ALICE_PASSWORD, policy "standard"     an ordinary user; change tests make their own
-    helpdesk    HELPDESK_PASSWORD                     may set any password but */admin ones (kadm5.acl)
-    norights    NORIGHTS_PASSWORD                     authenticates, may set nothing
-    disabled    DISABLED_PASSWORD, -allow_tix         the KDC answers "revoked"
-    expired     EXPIRED_PASSWORD, account expired     the KDC answers "client's entry has expired"
-    pwexpired   PWEXPIRED_PASSWORD, password expired  the KDC answers "password has expired"
-    root/admin  ADMIN_PASSWORD                        full rights; helpdesk may not touch it
-kadmin/changepw carries +allow_tgs_req, so that a set with a credential cache works as in AD.
-Standard policies: "standard" (minlength 8, history 3), "minlife" (minlength 8, history 3,
-minlife 1 day; attach it after a first change to test "changed too recently").
-
-Agent(realm, socket_path, settings_path, extra_settings={}, binary=None, log_path=None)
-    Writes the settings file (domain, realm, agent.socket, the agent's time limits, the realm's
-    host keytab, log.file, log.level; an extra setting of None leaves that key out) and starts kestrovad (binary, else $KESTROVAD, else "kestrovad" on PATH) in the
-    foreground with realm.env() and KESTROVA_CONF; the socket's directory is made root-owned, 0755.
-    start(), stop(), pid, log_path, settings_path, socket_path, env() (realm env plus KESTROVA_CONF).
-
-Command line (for the demo and for CTest fixtures):
-    krbrealm.py up DIR [--agent PATH_TO_KESTROVAD]   start realm (and agent) detached; prints the
-                                                     environment as shell assignments; state in DIR
-    krbrealm.py down DIR                             stop what "up" started (by the PIDs it saved);
-                                                     fails when the agent's output holds sanitizer reports
-    krbrealm.py env DIR                              print the environment again
+Command line (CTest fixtures, benchmarks): krbrealm.py up DIR [--agent KESTROVAD] starts both
+detached and keeps their PIDs in DIR/state.json; krbrealm.py down DIR stops them and fails when the
+agent's output holds sanitizer reports.
 """
 
 import contextlib
@@ -492,15 +443,6 @@ def _state_path(directory):
     return os.path.join(os.path.abspath(directory), "state.json")
 
 
-def _print_env(state):
-    for key in ("KRB5_CONFIG", "KRB5_KDC_PROFILE", "KRB5RCACHEDIR", "KESTROVA_CONF"):
-        if state.get(key):
-            print("%s=%s" % (key, state[key]))
-    for key in ("REALM", "DOMAIN", "AGENT_SOCKET", "AGENT_PID", "AGENT_LOG", "KDC_PORT", "KPASSWD_PORT"):
-        if state.get(key) is not None:
-            print("# %s=%s" % (key, state[key]))
-
-
 def sanitizer_reports(path):
     """Lines of AddressSanitizer/UndefinedBehaviorSanitizer reports in a daemon's output file."""
     try:
@@ -555,7 +497,6 @@ def _up(directory, agent_binary):
         state.setdefault("KADMIND_PID", realm.kadmind_pid)
         with open(_state_path(directory), "w") as f:
             json.dump(state, f, indent=1)
-    _print_env(state)
 
 
 def main(argv):
@@ -567,8 +508,6 @@ def main(argv):
     up.add_argument("--agent", help="path of kestrovad; without it only the realm starts")
     down = sub.add_parser("down")
     down.add_argument("dir")
-    env = sub.add_parser("env")
-    env.add_argument("dir")
     args = parser.parse_args(argv)
     if args.command == "up":
         try:
@@ -582,9 +521,6 @@ def main(argv):
         if reports:
             print("krbrealm: the agent's output holds sanitizer reports:\n" + "\n".join(reports), file=sys.stderr)
             return 1
-    else:
-        with open(_state_path(args.dir)) as f:
-            _print_env(json.load(f))
     return 0
 
 

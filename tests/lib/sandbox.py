@@ -1,16 +1,10 @@
 """A private world for whole-program tests of the set-user-ID binary.
 
-enter_private_namespace() re-executes the calling script inside `unshare -m` (once); Sandbox then
-copies /etc into a temporary directory and bind-mounts the copy over /etc, so that nothing the
-tests do reaches the machine's own files. Inside it the binary is installed set-user-ID root under
-the name a test asks for, ordinary users are added with the system's own useradd, and programs run
-as those users through setpriv with a pseudo-terminal as their controlling terminal.
-
-run() keeps the three channels apart: what the program writes to the terminal (its prompts) comes
-back as `tty`, standard output as `out`, standard error as `err`. Answers are written to the
-terminal, each one after the prompt it answers has appeared.
-
-Every wait is bounded; only processes started here are ended, by their PID.
+enter_private_namespace() re-executes the script inside `unshare -m`; Sandbox bind-mounts a copy of
+/etc over /etc, installs the binary set-user-ID root under a chosen name, adds users with the
+system's useradd and runs programs as them through setpriv on a pseudo-terminal. run() returns the
+status, standard output, standard error and what reached the terminal (the prompts) apart. Every
+wait is bounded; only processes started here are ended, by their PID.
 """
 
 import errno

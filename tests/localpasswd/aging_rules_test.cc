@@ -10,14 +10,7 @@ constexpr long long kNow = kToday * kDay + 3600;
 
 ShadowAging entry(long long lastChange, long long minAge, long long maxAge, long long inactive, long long expiry,
                   const char* hash = "$1$salt$hash") {
-  ShadowAging s;
-  s.hash = hash;
-  s.lastChange = lastChange;
-  s.minAge = minAge;
-  s.maxAge = maxAge;
-  s.inactivePeriod = inactive;
-  s.expiry = expiry;
-  return s;
+  return ShadowAging{hash, lastChange, minAge, maxAge, -1, inactive, expiry};
 }
 
 TEST(AgingRulesTest, VerdictsFollowTheShadowFields) {
