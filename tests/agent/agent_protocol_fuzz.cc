@@ -16,7 +16,7 @@ void check(bool condition) {
 }
 
 void roundTripRequest(const Request& request) {
-  SecretBytes frame;
+  vesk::SecretBytes frame;
   std::string why;
   check(encodeRequest(request, frame, why));
   FrameHeader header;
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Reply reply;
   if (decodeReply(payload, length, reply, why)) {
-    SecretBytes frame;
+    vesk::SecretBytes frame;
     check(encodeReply(reply, frame, why));
   }
   return 0;

@@ -9,25 +9,19 @@ sandbox.enter_private_namespace()
 
 
 def main():
-    binary = sys.argv[1]
     check = sandbox.Checker()
     with sandbox.Sandbox() as box:
-        passwd = box.install(binary, "passwd")
+        passwd = box.install(sys.argv[1], "passwd")
         alice = box.add_user("alice", "alice-old-1")
-        settings = {"domain": "example.test", "agent.socket": os.path.join(box.root, "no-agent"),
-                    "agent.connect.timeout.ms": "200"}
-
-        # Without the key, the personality's own rules stand.
         r = box.run([passwd, "-S", "alice"], user="alice")
-        check.equal("-S without passwd.system: status", r.status, 7)
-        check.true("-S without passwd.system: usage", "usage: passwd [name]" in r.err, r.err)
+        check.equal("-S without passwd.system: the usage", (r.status, "usage: passwd [name]" in r.err), (7, True))
 
         # A stand-in shows the identity it runs with and the arguments it gets.
         probe = os.path.join(box.root, "probe")
         with open(probe, "w") as f:
             f.write("#!/bin/sh\ngrep -E '^(Uid|Gid):' /proc/$$/status\nprintf '[%s]' \"$@\"\necho\nexit 3\n")
         os.chmod(probe, 0o755)
-        box.write_settings(dict(settings, **{"passwd.system": probe}))
+        box.write_settings({"passwd.system": probe})
         r = box.run([passwd, "-S", "alice", "; id", "$(id)"], user="alice")
         ids = "Uid:\t{0}\t{0}\t{0}\t{0}\nGid:\t{1}\t{1}\t{1}\t{1}\n".format(alice.pw_uid, alice.pw_gid)
         check.equal("handed over: the caller's ids only, the same arguments, the program's status",
@@ -36,15 +30,9 @@ def main():
         check.equal("-h stays with the personality", (r.status, r.out), (7, ""))
 
         # The system's own passwd answers as on any host.
-        box.write_settings(dict(settings, **{"passwd.system": "/usr/bin/passwd"}))
+        box.write_settings({"passwd.system": "/usr/bin/passwd"})
         r = box.run([passwd, "-S", "alice"], user="alice")
-        check.equal("-S through the system's passwd: status", r.status, 0)
-        check.true("-S through the system's passwd: status line", r.out.startswith("alice P "), r.out + r.err)
-
-        box.write_settings(dict(settings, **{"passwd.system": os.path.join(box.root, "missing")}))
-        r = box.run([passwd, "-l", "alice"], user="alice")
-        check.equal("a missing program: status", r.status, 6)
-        check.true("a missing program: message", "cannot run the system's passwd program" in r.err, r.err)
+        check.equal("-S through the system's passwd", (r.status, r.out[:8]), (0, "alice P "))
     check.finish()
 
 
