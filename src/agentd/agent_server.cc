@@ -261,8 +261,10 @@ void AgentServer::serveConnection(int fd, const Peer& peer) {
                             ? agentproto::headerStatusText(frame.headerStatus)
                             : "a reply is not a request";
       if (frame.headerStatus == agentproto::HeaderStatus::BadVersion) {
-        why += " " + std::to_string(frame.header.version) + "; this agent speaks version " +
-               std::to_string(agentproto::kProtocolVersion);
+        // Appended piece by piece: GCC 12 at -O3 takes `" " + std::string` for an overlapping copy
+        // (a false -Wrestrict).
+        why.append(" ").append(std::to_string(frame.header.version));
+        why.append("; this agent speaks version ").append(std::to_string(agentproto::kProtocolVersion));
       }
       logRefusal(peer, why);
       sendReply(fd, makeReply(agentproto::kResultBadRequest, "request refused: " + why));
