@@ -23,6 +23,7 @@ struct Registry {
   std::map<std::string, std::shared_ptr<Logger>> loggers;
   std::deque<std::string> recent;
   bool syslogOpen = false;
+  bool copyToStandardError = false;
 };
 
 Registry& registry() {
@@ -50,9 +51,10 @@ int syslogPriority(std::uint32_t level) {
   }
 }
 
-void writeToFile(const std::string& path, const std::string& line) {
+// False when the record did not reach the file (the caller then sends it to syslog).
+bool writeToFile(const std::string& path, const std::string& line) {
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return;
+  if (fd < 0) return false;
   std::size_t done = 0;
   while (done < line.size()) {
     const ssize_t n = write(fd, line.data() + done, line.size() - done);
@@ -60,7 +62,7 @@ void writeToFile(const std::string& path, const std::string& line) {
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  close(fd);
+  return close(fd) == 0 && done == line.size();
 }
 
 }  // namespace
@@ -98,6 +100,13 @@ void Logger::reconfigure() {
   Registry& reg = registry();
   std::lock_guard<std::mutex> guard(reg.mutex);
   for (auto& entry : reg.loggers) entry.second->configure();
+}
+
+void Logger::copySyslogToStandardError(bool copy) {
+  Registry& reg = registry();
+  std::lock_guard<std::mutex> guard(reg.mutex);
+  reg.copyToStandardError = copy;
+  reg.syslogOpen = false;
 }
 
 std::vector<std::string> Logger::recentRecords() {
@@ -152,13 +161,16 @@ void Logger::log(std::uint32_t level, const char* format, ...) {
     if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     char head[128];
     snprintf(head, sizeof head, "%s %s[%ld]: ", stamp, program_invocation_short_name, static_cast<long>(getpid()));
-    writeToFile(file, std::string(head) + shownName + " " + std::to_string(level) + ": " + message + "\n");
-    return;
+    if (writeToFile(file, std::string(head) + shownName + " " + std::to_string(level) + ": " + message + "\n")) {
+      return;
+    }
+    // A caller who cannot write the file (a set-user-ID run that has dropped its privileges)
+    // must not lose the record.
   }
   {
     std::lock_guard<std::mutex> guard(reg.mutex);
     if (!reg.syslogOpen) {
-      openlog(program_invocation_short_name, LOG_PID, LOG_AUTHPRIV);
+      openlog(program_invocation_short_name, LOG_PID | (reg.copyToStandardError ? LOG_PERROR : 0), LOG_AUTHPRIV);
       reg.syslogOpen = true;
     }
   }

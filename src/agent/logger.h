@@ -4,7 +4,8 @@
 // written when L is at least the effective level; it is kept in the in-memory ring of recent records
 // when L is at least the effective memory level. Levels run from 0 (progress) to 4 (errors).
 // Levels come from the settings (see pn.h); records go to syslog on the authpriv facility, with the
-// program's base name as ident, or to the file the settings name.
+// program's base name as ident, or to the file the settings name (records that cannot be written
+// there go to syslog).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,9 @@ class Logger {
   static std::shared_ptr<Logger> GetLogger(const std::string& name);
   // Reads the levels and the sink of every existing logger from the settings again.
   static void reconfigure();
+  // Records sent to syslog also go to standard error (a daemon in the foreground with no syslog
+  // socket to write to).
+  static void copySyslogToStandardError(bool copy);
   // The recent records kept by memory level, oldest first.
   static std::vector<std::string> recentRecords();
 

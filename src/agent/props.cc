@@ -8,6 +8,7 @@
 
 #include "logger.h"
 #include "paths.h"
+#include "settings_file_check.h"
 
 namespace vesk {
 namespace {
@@ -46,8 +47,9 @@ Properties Properties::fromFile(const std::string& path) {
   return props;
 }
 
-Properties Properties::fromText(const std::string& text) {
+Properties Properties::fromText(const std::string& text, const std::string& sourcePath) {
   Properties props;
+  props.path_ = sourcePath;
   props.parse(text);
   return props;
 }
@@ -115,13 +117,20 @@ std::string settingsPath() {
 }
 
 Properties& Props(bool reload) {
-  static Properties settings = Properties::fromFile(settingsPath());
-  if (reload) settings = Properties::fromFile(settingsPath());
+  static std::string refusal;
+  const auto load = [] {
+    SettingsFile file = readSettingsFile(settingsPath(), privilegedProcess());
+    refusal = file.problem;
+    return file.props;
+  };
+  static Properties settings = load();
+  if (reload) settings = load();
   static std::once_flag reported;
   bool fresh = reload;
   std::call_once(reported, [&fresh] { fresh = true; });
   if (fresh) {
     Logger::reconfigure();
+    if (!refusal.empty()) reportRefusedSettings(refusal);
     if (!settings.malformedLines().empty()) {
       auto logger = Logger::GetLogger("vesk.props");
       for (const auto& line : settings.malformedLines()) {

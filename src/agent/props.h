@@ -44,7 +44,8 @@ class Properties {
 
   // Reads the file at path. Malformed lines are skipped and remembered (see malformedLines).
   static Properties fromFile(const std::string& path);
-  static Properties fromText(const std::string& text);
+  // sourcePath names the file the text came from in messages.
+  static Properties fromText(const std::string& text, const std::string& sourcePath = std::string());
 
   Properties() = default;
   Properties(const Properties& other);
@@ -76,7 +77,9 @@ class Properties {
 };
 
 // The settings file in force: kDefaultSettingsPath, or the file named by the environment variable
-// kSettingsEnvVar when the process is not running with raised privileges.
+// kSettingsEnvVar when the process is not running with raised privileges. A privileged process
+// (root, or a set-user-ID start) ignores a file that root does not own or that group or others may
+// write (settings_file_check.h), and says so once on standard error and in the log.
 std::string settingsPath();
 
 // The process-wide settings, read once. reload=true reads the file again (tests and the agent use it).
