@@ -104,7 +104,22 @@ bool ServerSettings::fromProps(ServerSettings& settings, std::string& why) {
 }
 
 AgentServer::AgentServer(ServerSettings settings)
-    : settings_(std::move(settings)), kerberos_(settings_.realm), logger_(Logger::GetLogger("agentd")) {}
+    : settings_(std::move(settings)),
+      kerberos_(settings_.realm),
+      logger_(Logger::GetLogger("agentd")),
+      kdcTimeout_(settings_.kdcTimeout),
+      probeTimeout_(settings_.probeTimeout),
+      idleTimeout_(settings_.idleTimeout),
+      maxConnections_(settings_.maxConnections) {}
+
+bool AgentServer::applySettings(const ServerSettings& fresh) {
+  kdcTimeout_ = fresh.kdcTimeout;
+  probeTimeout_ = fresh.probeTimeout;
+  idleTimeout_ = fresh.idleTimeout;
+  maxConnections_ = fresh.maxConnections;
+  return fresh.socketPath == settings_.socketPath && fresh.realm.realm == settings_.realm.realm &&
+         fresh.realm.domain == settings_.realm.domain;
+}
 
 AgentServer::~AgentServer() { removeSocket(); }
 
@@ -149,8 +164,8 @@ bool AgentServer::listen(std::string& why) {
   listener_ = std::move(fd);
   if (logger_) {
     logger_->log(2, "listening on %s for realm %s (Kerberos time limit %lld ms, probe %lld ms)", path.c_str(),
-                 settings_.realm.realm.c_str(), static_cast<long long>(settings_.kdcTimeout.count()),
-                 static_cast<long long>(settings_.probeTimeout.count()));
+                 settings_.realm.realm.c_str(), static_cast<long long>(kdcTimeout_.load().count()),
+                 static_cast<long long>(probeTimeout_.load().count()));
   }
   return true;
 }
@@ -216,7 +231,7 @@ void AgentServer::serveLoop() {
       if (fd.valid()) {
         --waiting_;
         connections_.insert(fd.get());
-        if (waiting_ == 0 && threads_ < settings_.maxConnections) startThreadLocked();
+        if (waiting_ == 0 && threads_ < maxConnections_.load()) startThreadLocked();
       }
     }
     if (!fd.valid()) {
@@ -248,7 +263,7 @@ void AgentServer::serveLoop() {
 void AgentServer::serveConnection(int fd, const Peer& peer) {
   for (;;) {
     agentproto::InFrame frame;
-    const auto deadline = Clock::now() + settings_.idleTimeout;
+    const auto deadline = Clock::now() + idleTimeout_.load();
     int errorNumber = 0;
     const IoStatus status = agentproto::readFrame(fd, frame, deadline, deadline, errorNumber);
     if (status != IoStatus::Ok) {
@@ -295,7 +310,7 @@ struct AnswerClaim {
 }  // namespace
 
 bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
-  const auto timeout = request.type == MessageType::GetUser ? settings_.probeTimeout : settings_.kdcTimeout;
+  const auto timeout = request.type == MessageType::GetUser ? probeTimeout_.load() : kdcTimeout_.load();
   auto claim = std::make_shared<AnswerClaim>();
   Reply late = makeReply(agentproto::kResultKdcTimeout, "The Kerberos servers of realm " + settings_.realm.realm +
                                                             " did not answer within " +
@@ -338,7 +353,7 @@ Reply AgentServer::handle(const Request& request, const Peer& peer) const {
                          "this agent does not run as root and uses credential caches only of uid " +
                              std::to_string(geteuid()));
       }
-      return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
+      return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, kdcTimeout_.load());
     default: return makeReply(agentproto::kResultBadRequest, "request refused: not an operation");
   }
 }
