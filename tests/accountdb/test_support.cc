@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sched.h>
@@ -61,6 +62,8 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
+  // A fresh file: an earlier one may have lost its write permission, which only root ignores.
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) throw std::runtime_error("cannot remove " + path);
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
