@@ -46,7 +46,7 @@ build-release:
 
 # The Debian packages, installed into a fresh Debian 12 root and purged again.
 check-package:
-	bash tests/package/install_test.sh
+	bash .ci/package-test
 
 demo: build
 	python3 tools/demo.py $(BUILD)
