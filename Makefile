@@ -25,9 +25,9 @@ build-asan:
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The unit tests and the tests against a throwaway realm under AddressSanitizer and UndefinedBehaviorSanitizer.
 check-asan: build-asan
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L 'unit|realm'
 
 build-fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_FUZZ=ON $(STRICT)
