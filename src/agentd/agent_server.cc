@@ -115,7 +115,20 @@ AgentServer::AgentServer(ServerSettings settings)
     : settings_(std::move(settings)),
       kerberos_(settings_.realm),
       state_(settings_.realm.realm, kerberos_.hostKeytabUsable() ? settings_.realm.hostKeytab : std::string()),
-      logger_(Logger::GetLogger("agentd")) {}
+      logger_(Logger::GetLogger("agentd")),
+      kdcTimeout_(settings_.kdcTimeout),
+      probeTimeout_(settings_.probeTimeout),
+      idleTimeout_(settings_.idleTimeout),
+      maxConnections_(settings_.maxConnections) {}
+
+bool AgentServer::applySettings(const ServerSettings& fresh) {
+  kdcTimeout_ = fresh.kdcTimeout;
+  probeTimeout_ = fresh.probeTimeout;
+  idleTimeout_ = fresh.idleTimeout;
+  maxConnections_ = fresh.maxConnections;
+  return fresh.socketPath == settings_.socketPath && fresh.realm.realm == settings_.realm.realm &&
+         fresh.realm.domain == settings_.realm.domain;
+}
 
 AgentServer::~AgentServer() { removeSocket(); }
 
@@ -160,8 +173,8 @@ bool AgentServer::listen(std::string& why) {
   listener_ = std::move(fd);
   if (logger_) {
     logger_->log(2, "listening on %s for realm %s (Kerberos time limit %lld ms, probe %lld ms)", path.c_str(),
-                 settings_.realm.realm.c_str(), static_cast<long long>(settings_.kdcTimeout.count()),
-                 static_cast<long long>(settings_.probeTimeout.count()));
+                 settings_.realm.realm.c_str(), static_cast<long long>(kdcTimeout_.load().count()),
+                 static_cast<long long>(probeTimeout_.load().count()));
     const std::string keytab = state_.report().keytab;
     if (keytab.empty()) {
       logger_->log(settings_.realm.hostKeyRequired ? 4 : 2, "no host key in %s: validations %s",
@@ -210,9 +223,9 @@ bool AgentServer::run(int stopFd) {
     std::lock_guard<std::mutex> guard(mutex_);
     startThreadLocked();
     // The state is "starting" until this first check of the realm ends, at most the probe's time.
-    watchdog_.arm(Clock::now() + settings_.probeTimeout, [this] {
+    watchdog_.arm(Clock::now() + probeTimeout_.load(), [this] {
       state_.lostIfStarting("The Kerberos servers of realm " + settings_.realm.realm + " did not answer within " +
-                            std::to_string(settings_.probeTimeout.count()) + " ms");
+                            std::to_string(probeTimeout_.load().count()) + " ms");
     });
     try {
       std::thread([this] {
@@ -261,7 +274,7 @@ void AgentServer::serveLoop() {
       if (fd.valid()) {
         --waiting_;
         connections_.insert(fd.get());
-        if (waiting_ == 0 && threads_ < settings_.maxConnections) startThreadLocked();
+        if (waiting_ == 0 && threads_ < maxConnections_.load()) startThreadLocked();
       }
     }
     if (!fd.valid()) {
@@ -322,7 +335,7 @@ void AgentServer::serveConnection(int fd, const Peer& peer) {
   for (bool first = true;; first = false) {
     agentproto::InFrame frame;
     // A connection that asks nothing at first is dropped soon: it holds a serving thread.
-    const auto deadline = Clock::now() + (first ? settings_.firstRequestTimeout : settings_.idleTimeout);
+    const auto deadline = Clock::now() + (first ? settings_.firstRequestTimeout : idleTimeout_.load());
     int errorNumber = 0;
     const IoStatus status = agentproto::readFrame(fd, frame, deadline, deadline, errorNumber);
     if (status != IoStatus::Ok) {
@@ -335,8 +348,10 @@ void AgentServer::serveConnection(int fd, const Peer& peer) {
                             ? agentproto::headerStatusText(frame.headerStatus)
                             : "a reply is not a request";
       if (frame.headerStatus == agentproto::HeaderStatus::BadVersion) {
-        why += " " + std::to_string(frame.header.version) + "; this agent speaks version " +
-               std::to_string(agentproto::kProtocolVersion);
+        // Appended piece by piece: GCC 12 at -O3 takes `" " + std::string` for an overlapping copy
+        // (a false -Wrestrict).
+        why.append(" ").append(std::to_string(frame.header.version));
+        why.append("; this agent speaks version ").append(std::to_string(agentproto::kProtocolVersion));
       }
       logRefusal(peer, why);
       sendReply(fd, makeReply(kResultBadRequest, "request refused: " + why));
@@ -368,7 +383,7 @@ struct AnswerClaim {
 
 bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   const bool probing = request.type == MessageType::GetUser || request.type == MessageType::Status;
-  const auto timeout = probing ? settings_.probeTimeout : settings_.kdcTimeout;
+  const auto timeout = probing ? probeTimeout_.load() : kdcTimeout_.load();
   auto claim = std::make_shared<AnswerClaim>();
   const std::string silence = "The Kerberos servers of realm " + settings_.realm.realm + " did not answer within " +
                               std::to_string(timeout.count()) + " ms";
@@ -443,7 +458,7 @@ Reply AgentServer::handle(const Request& request, const Peer& peer, std::atomic<
                          "this agent does not run as root and uses credential caches only of uid " +
                              std::to_string(geteuid()));
       }
-      return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, settings_.kdcTimeout);
+      return runCacheHelper(request, peer.uid, peer.gid, settings_.realm, kdcTimeout_.load());
     default: return makeReply(kResultBadRequest, "request refused: not an operation");
   }
 }

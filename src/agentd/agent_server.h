@@ -68,7 +68,12 @@ class AgentServer {
   // process should then leave without running destructors).
   bool run(int stopFd);
 
-  // Answers one decoded request from peer (public for tests of the dispatch). sent: as for
+  // Takes the time limits and the connection limit of fresh for the requests that follow; the
+  // socket and the realm stay until the agent starts again. False when fresh names another socket,
+  // realm or domain.
+  bool applySettings(const ServerSettings& fresh);
+
+    // Answers one decoded request from peer (public for tests of the dispatch). sent: as for
   // KerberosClient::change.
   agentproto::Reply handle(const agentproto::Request& request, const Peer& peer,
                            std::atomic<bool>* sent = nullptr) const;
@@ -93,6 +98,11 @@ class AgentServer {
   KerberosClient kerberos_;
   mutable AgentState state_;
   std::shared_ptr<Logger> logger_;
+  // The limits a re-read of the settings may change while threads serve.
+  std::atomic<std::chrono::milliseconds> kdcTimeout_;
+  std::atomic<std::chrono::milliseconds> probeTimeout_;
+  std::atomic<std::chrono::milliseconds> idleTimeout_;
+  std::atomic<std::size_t> maxConnections_;
   UniqueFd listener_;
   dev_t socketDevice_ = 0;
   ino_t socketInode_ = 0;

@@ -1,7 +1,9 @@
-// kestrovad: the directory agent daemon. Runs in the foreground until SIGTERM or SIGINT.
+// kestrovad: the directory agent daemon. Runs in the foreground until SIGTERM or SIGINT; SIGHUP
+// makes it read its settings again.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,16 +13,39 @@
 #include "agent_server.h"
 #include "agent_status.h"
 #include "cache_helper.h"
+#include "config_check.h"
 #include "logger.h"
+#include "props.h"
+#include "settings_file_check.h"
 #include "settings.h"
+#include "settings_reload.h"
 #include "unique_fd.h"
 
 namespace {
+
+constexpr const char* kVersionText = "kestrovad (Kestrova 4.4.3-424)";
+constexpr const char* kSyslogSocket = "/dev/log";
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 
 // The pipe that wakes the server to stop; the handler writes to its end by number.
 vesk::UniqueFd stopReader;
 vesk::UniqueFd stopWriter;
 volatile sig_atomic_t stopWriterFd = -1;
+
+void printUsage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: kestrovad [--foreground] | status | --check-config | --version | --help\n"
+               "The directory agent: serves the agent's socket in the foreground until SIGTERM;\n"
+               "SIGHUP reads the settings again. Settings from KESTROVA_CONF or /etc/kestrova/kestrova.conf,\n"
+               "Kerberos configuration from KRB5_CONFIG or /etc/krb5.conf.\n"
+               "  --foreground    serve (the default; the agent never detaches)\n"
+               "  status          ask the running agent for its state and its domain; exit 0 when connected\n"
+               "  --check-config  check the settings file and the Kerberos configuration, then exit\n"
+               "  --version       print the version and exit\n"
+               "  --help          print this text and exit\n");
+}
 
 void requestStop(int) {
   const int saved = errno;
@@ -53,10 +78,49 @@ bool installSignals(std::string& why) {
   return true;
 }
 
-int fail(const std::string& why) {
+int fail(const std::string& why, int status) {
   std::fprintf(stderr, "kestrovad: %s\n", why.c_str());
   if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(4, "cannot start: %s", why.c_str());
-  return 1;
+  return status;
+}
+
+bool syslogSocketPresent() {
+  struct stat info;
+  return stat(kSyslogSocket, &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// Says on standard error what is wrong with the settings file; a file refused as untrustworthy
+// has already been reported by the settings themselves.
+void reportSettingsProblems() {
+  const std::string path = vesk::settingsPath();
+  const vesk::SettingsFile file = vesk::readSettingsFile(path, vesk::privilegedProcess());
+  if (file.state == vesk::SettingsFileState::Refused) return;
+  vesk::agentd::ConfigReport report;
+  vesk::agentd::checkSettingsFile(file, path, report);
+  for (const auto& problem : report.problems) std::fprintf(stderr, "kestrovad: %s\n", problem.c_str());
+}
+
+int serve() {
+  std::string why;
+  // Before any thread starts: every thread inherits the blocked SIGHUP.
+  if (!vesk::agentd::SettingsReloader::blockSignal(why)) return fail(why, kExitFailure);
+  if (!syslogSocketPresent()) vesk::Logger::copySyslogToStandardError(true);
+  vesk::loadSettings();
+  reportSettingsProblems();
+  vesk::agentd::ServerSettings settings;
+  if (!vesk::agentd::ServerSettings::fromProps(settings, why)) return fail(why, vesk::agentd::kExitConfiguration);
+  if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why, kExitFailure);
+  vesk::agentd::AgentServer server(settings);
+  if (!server.listen(why)) return fail(why, kExitFailure);
+  vesk::agentd::SettingsReloader reloader;
+  if (!reloader.start(server, why)) return fail(why, kExitFailure);
+  const bool ended = server.run(stopReader.get());
+  reloader.stop();
+  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
+  // Threads still waiting inside the Kerberos library hold nothing that needs cleaning up: leave
+  // without running destructors under them.
+  if (!ended) _exit(0);
+  return 0;
 }
 
 }  // namespace
@@ -65,26 +129,19 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], vesk::agentd::kCacheHelperArgument) == 0) {
     return vesk::agentd::cacheHelperMain(argc, argv);
   }
-  if (argc == 2 && std::strcmp(argv[1], "status") == 0) return vesk::agentd::statusMain();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--foreground") != 0) {
-      std::fprintf(stderr, "usage: kestrovad [--foreground]\n       kestrovad status\n"
-                           "Serves the directory agent's socket in the foreground; settings from "
-                           "KESTROVA_CONF or /etc/kestrova/kestrova.conf.\n");
-      return 2;
-    }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s\n", kVersionText);
+    return 0;
   }
-  vesk::loadSettings();
-  std::string why;
-  vesk::agentd::ServerSettings settings;
-  if (!vesk::agentd::ServerSettings::fromProps(settings, why)) return fail(why);
-  if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why);
-  vesk::agentd::AgentServer server(settings);
-  if (!server.listen(why)) return fail(why);
-  const bool ended = server.run(stopReader.get());
-  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
-  // Threads still waiting inside the Kerberos library hold nothing that needs cleaning up: leave
-  // without running destructors under them.
-  if (!ended) _exit(0);
-  return 0;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    printUsage(stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "status") == 0) return vesk::agentd::statusMain();
+  if (argc == 2 && std::strcmp(argv[1], "--check-config") == 0) return vesk::agentd::runConfigCheck();
+  if (argc > 2 || (argc == 2 && std::strcmp(argv[1], "--foreground") != 0)) {
+    printUsage(stderr);
+    return kExitUsage;
+  }
+  return serve();
 }

@@ -2,10 +2,13 @@
 // the old or the new content, and the next writer takes over the lock the dead one left.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <random>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -32,6 +35,11 @@ pid_t startWriter(const std::string& path, int version) {
   return startChild([&] {
     return static_cast<int>(changeShadowPassword(path, "user" + std::to_string(kTarget), passwordOf(version)));
   });
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
 using CrashTest = DBTest;
@@ -73,8 +81,16 @@ TEST_F(CrashTest, KilledWritersLeaveOldOrNewFileAndTheirLockIsTakenOver) {
       ASSERT_NE(status, 0) << "a writer whose commit succeeded left the old content";
     }
     if (exists(path + ".lock")) ++staleLocks;
-    // The next writer runs to its end: it must take over whatever lock the victim left.
-    const auto [status2, span2] = timeWriter(2 * commit);
+    // The next writer runs to its end: it must take over whatever lock the victim left. A victim
+    // killed between creating its temporary file and giving it the account file's mode leaves a
+    // file without permission bits, which only root can open again: an ordinary user's writer
+    // then fails once and removes it.
+    const bool unopenableTemporary = geteuid() != 0 && exists(path + "+") && (modeOf(path + "+") & 0600) != 0600;
+    auto [status2, span2] = timeWriter(2 * commit);
+    if (unopenableTemporary && status2 == static_cast<int>(Change::CommitFailed)) {
+      ASSERT_FALSE(exists(path + "+"));
+      std::tie(status2, span2) = timeWriter(2 * commit);
+    }
     ASSERT_EQ(status2, 0);
     span = span2;
     version = 2 * commit;

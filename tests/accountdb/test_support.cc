@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -48,8 +50,14 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-  if (readFile(path) != content || chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
+  // A fresh file: an earlier one may have lost its write permission, which only root ignores.
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) throw std::runtime_error("cannot remove " + path);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+  }
+  if (chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot chmod " + path);
 }
 
 bool exists(const std::string& path) {

@@ -26,6 +26,7 @@ struct Registry {
   std::map<std::string, std::shared_ptr<Logger>> loggers;
   std::deque<std::string> recent;
   bool syslogOpen = false;
+  bool copyToStandardError = false;
 };
 
 Registry& registry() {
@@ -53,9 +54,12 @@ int syslogPriority(std::uint32_t level) {
   }
 }
 
-void writeToFile(const std::string& path, const std::string& line) {
-  const UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (fd.valid()) writeAll(fd.get(), line.data(), line.size());
+// False when the record did not reach the file (the caller then sends it to syslog).
+bool writeToFile(const std::string& path, const std::string& line) {
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) return false;
+  const bool written = writeAll(fd.get(), line.data(), line.size());
+  return fd.close() && written;
 }
 
 }  // namespace
@@ -91,6 +95,13 @@ void Logger::useSettings(const Properties& settings) {
   std::lock_guard<std::mutex> guard(reg.mutex);
   reg.settings = settings;
   for (auto& entry : reg.loggers) entry.second->configure(reg.settings);
+}
+
+void Logger::copySyslogToStandardError(bool copy) {
+  Registry& reg = registry();
+  std::lock_guard<std::mutex> guard(reg.mutex);
+  reg.copyToStandardError = copy;
+  reg.syslogOpen = false;
 }
 
 std::vector<std::string> Logger::recentRecords() {
@@ -149,13 +160,16 @@ void Logger::log(std::uint32_t level, const char* format, ...) {
     if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     char head[128];
     snprintf(head, sizeof head, "%s %s[%ld]: ", stamp, program_invocation_short_name, static_cast<long>(getpid()));
-    writeToFile(file, std::string(head) + shownName + " " + std::to_string(level) + ": " + message + "\n");
-    return;
+    if (writeToFile(file, std::string(head) + shownName + " " + std::to_string(level) + ": " + message + "\n")) {
+      return;
+    }
+    // A caller who cannot write the file (a set-user-ID run that has dropped its privileges)
+    // must not lose the record.
   }
   {
     std::lock_guard<std::mutex> guard(reg.mutex);
     if (!reg.syslogOpen) {
-      openlog(program_invocation_short_name, LOG_PID, LOG_AUTHPRIV);
+      openlog(program_invocation_short_name, LOG_PID | (reg.copyToStandardError ? LOG_PERROR : 0), LOG_AUTHPRIV);
       reg.syslogOpen = true;
     }
   }

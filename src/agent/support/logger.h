@@ -5,7 +5,8 @@
 // when L is at least the effective memory level. Levels run from 0 (progress) to 4 (errors).
 // Levels and the sink come from the settings handed to useSettings (see pn.h); until then every
 // logger has the defaults. Records go to syslog on the authpriv facility, with the program's base
-// name as ident, or to the file the settings name.
+// name as ident, or to the file the settings name (records that cannot be written there go to
+// syslog).
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,9 @@ class Logger {
   static std::shared_ptr<Logger> GetLogger(const std::string& name);
   // Takes the levels and the sink from settings, for every existing logger and those made later.
   static void useSettings(const Properties& settings);
+  // Records sent to syslog also go to standard error (a daemon in the foreground with no syslog
+  // socket to write to).
+  static void copySyslogToStandardError(bool copy);
   // The recent records kept by memory level, oldest first.
   static std::vector<std::string> recentRecords();
 

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "paths.h"
+#include "settings_file_check.h"
 
 namespace vesk {
 namespace {
@@ -45,8 +46,9 @@ Properties Properties::fromFile(const std::string& path) {
   return props;
 }
 
-Properties Properties::fromText(const std::string& text) {
+Properties Properties::fromText(const std::string& text, const std::string& sourcePath) {
   Properties props;
+  props.path_ = sourcePath;
   props.parse(text);
   return props;
 }
@@ -113,11 +115,27 @@ std::string settingsPath() {
   return kDefaultSettingsPath;
 }
 
+namespace {
+
+std::string& refusalText() {
+  static std::string text;
+  return text;
+}
+
+}  // namespace
+
 Properties& Props(bool reload) {
-  static Properties settings = Properties::fromFile(settingsPath());
-  if (reload) settings = Properties::fromFile(settingsPath());
+  const auto load = [] {
+    SettingsFile file = readSettingsFile(settingsPath(), privilegedProcess());
+    refusalText() = file.problem;
+    return file.props;
+  };
+  static Properties settings = load();
+  if (reload) settings = load();
   return settings;
 }
+
+std::string settingsRefusal() { return refusalText(); }
 
 std::string lookupProperty(const char* key, const std::string& fallback) {
   return Props(false).get(key, fallback);

@@ -44,7 +44,8 @@ class Properties {
 
   // Reads the file at path. Malformed lines are skipped and remembered (see malformedLines).
   static Properties fromFile(const std::string& path);
-  static Properties fromText(const std::string& text);
+  // sourcePath names the file the text came from in messages.
+  static Properties fromText(const std::string& text, const std::string& sourcePath = std::string());
 
   Properties() = default;
   Properties(const Properties& other);
@@ -76,11 +77,17 @@ class Properties {
 };
 
 // The settings file in force: kDefaultSettingsPath, or the file named by the environment variable
-// kSettingsEnvVar when the process is not running with raised privileges.
+// kSettingsEnvVar when the process is not running with raised privileges. A privileged process
+// (root, or a set-user-ID start) ignores a file that root does not own or that group or others may
+// write (settings_file_check.h), and says so once on standard error and in the log.
 std::string settingsPath();
 
 // The process-wide settings, read once. reload=true reads the file again (tests and the agent use it).
 Properties& Props(bool reload);
+
+// Why the settings file was not used when it was last read ("PATH: reason"), or empty: a privileged
+// process ignores a file that someone other than root can change (settings_file_check.h).
+std::string settingsRefusal();
 
 // The value of key in the process-wide settings, looked up under their lock; fallback when absent.
 std::string lookupProperty(const char* key, const std::string& fallback);

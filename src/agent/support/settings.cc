@@ -1,5 +1,9 @@
 #include "settings.h"
 
+#include <errno.h>
+
+#include <cstdio>
+
 #include "logger.h"
 
 namespace vesk {
@@ -7,6 +11,11 @@ namespace vesk {
 Properties& loadSettings() {
   Properties& settings = Props(true);
   Logger::useSettings(settings);
+  const std::string refusal = settingsRefusal();
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s: settings file %s; not used\n", program_invocation_short_name, refusal.c_str());
+    if (auto logger = Logger::GetLogger("vesk.props")) logger->log(4, "settings file %s; not used", refusal.c_str());
+  }
   if (!settings.malformedLines().empty()) {
     auto logger = Logger::GetLogger("vesk.props");
     for (const auto& line : settings.malformedLines()) {

@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""kestrovad and its settings: --check-config names a missing file, a malformed line by its number
+and a file others may write, and accepts a good one (the realm's KDC from krb5.conf); the agent does
+not start on a file others may write; SIGHUP makes a running agent read its settings again.
+
+Usage: agentd_settings_test.py KESTROVAD    (needs root: the agent trusts only files root owns)
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+TIMEOUT = 30
+
+
+def run(argv, env):
+    return subprocess.run(argv, env=env, capture_output=True, text=True, timeout=TIMEOUT)
+
+
+def wait_for(predicate, what):
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def read(path):
+    try:
+        with open(path) as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def main(kestrovad):
+    if os.geteuid() != 0:
+        print("SKIP: needs root (the agent uses only settings files that root owns)")
+        return 77
+    with tempfile.TemporaryDirectory(prefix="kestrova-agentd-settings-") as work:
+        os.chmod(work, 0o755)
+        krb5 = os.path.join(work, "krb5.conf")
+        with open(krb5, "w") as f:
+            f.write("[libdefaults]\n dns_lookup_kdc = false\n[realms]\n SETTINGS.TEST = {\n  kdc = 127.0.0.1:1\n }\n")
+        conf = os.path.join(work, "kestrova.conf")
+        socket_path = os.path.join(work, "run", "daemon")
+        os.mkdir(os.path.dirname(socket_path), 0o755)
+        logs = [os.path.join(work, "first.log"), os.path.join(work, "second.log")]
+        env = dict(os.environ, KRB5_CONFIG=krb5, KESTROVA_CONF=conf)
+
+        def write(log, extra=(), mode=0o644):
+            lines = ["domain: settings.test", "agent.socket: " + socket_path, "log.file: " + log,
+                     "log.level: 0"] + list(extra)
+            with open(conf, "w") as f:
+                f.write("\n".join(lines) + "\n")
+            os.chmod(conf, mode)
+
+        r = run([kestrovad, "--check-config"], env)
+        assert r.returncode == 78 and conf + ": no such file" in r.stderr, r
+
+        write(logs[0])
+        r = run([kestrovad, "--check-config"], env)
+        assert r.returncode == 0, r
+        assert "KDCs of realm SETTINGS.TEST from krb5.conf: 127.0.0.1:1" in r.stdout, r.stdout
+
+        write(logs[0], ["no colon here"])
+        r = run([kestrovad, "--check-config"], env)
+        assert r.returncode == 78 and "line 5: no ':'" in r.stderr, r
+
+        write(logs[0], mode=0o664)
+        for argv in ([kestrovad, "--check-config"], [kestrovad, "--foreground"]):
+            r = run(argv, env)
+            assert r.returncode == 78 and "writable by group or others (mode 0664); not used" in r.stderr, r
+
+        write(logs[0])
+        agent = subprocess.Popen([kestrovad, "--foreground"], env=env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            wait_for(lambda: os.path.exists(socket_path), "the agent's socket")
+            write(logs[1])
+            agent.send_signal(signal.SIGHUP)
+            wait_for(lambda: "settings re-read from " + conf in read(logs[1]), "the record of the re-read")
+            assert agent.poll() is None, "SIGHUP ended the agent"
+        finally:
+            agent.terminate()
+            status = agent.wait(timeout=TIMEOUT)
+        assert status == 0, status
+        assert "stopped" in read(logs[1]) and "stopped" not in read(logs[0])
+    print("ok: missing, malformed and unsafe settings refused; SIGHUP re-reads the settings")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
