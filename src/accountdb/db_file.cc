@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "db_log.h"
+#include "fd_io.h"
 #include "system_lock.h"
 
 namespace vesk {
@@ -36,12 +37,7 @@ bool hasTwoLinks(const std::string& name) {
 bool writeLockOwner(int fd) {
   char text[32];
   const int length = std::snprintf(text, sizeof text, "%ld", static_cast<long>(::getpid()));
-  const std::size_t size = static_cast<std::size_t>(length) + 1;  // with its NUL byte
-  ssize_t written;
-  do {
-    written = ::write(fd, text, size);
-  } while (written < 0 && errno == EINTR);
-  return written == static_cast<ssize_t>(size);
+  return writeAll(fd, text, static_cast<std::size_t>(length) + 1);  // with its NUL byte
 }
 
 }  // namespace

@@ -428,12 +428,12 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
                reply.result == kResultKdcNotVerified) {
       state_.reached(std::string());
     }
-    if (!lateAnswer) state_.counted(reply.result != 0);
+    if (!lateAnswer) state_.counted(reply.result != kResultSuccess);
   }
   if (lateAnswer) {
     // The caller was told the outcome is unknown (or that the servers were silent): the real one.
     if (logger_ && request.type != MessageType::Status) {
-      logger_->log(reply.result == 0 ? 2 : 3, "uid=%u pid=%d account=%s operation=%s late outcome=%s",
+      logger_->log(reply.result == kResultSuccess ? 2 : 3, "uid=%u pid=%d account=%s operation=%s late outcome=%s",
                    static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid), request.user.c_str(),
                    agentproto::messageTypeName(request.type), outcomeText(reply).c_str());
     }
@@ -466,7 +466,7 @@ Reply AgentServer::handle(const Request& request, const Peer& peer, std::atomic<
 Reply AgentServer::statusReply(bool check) const {
   // While the first check runs, a second one would only wait for the same servers.
   if (check && !state_.isStarting()) checkRealm();
-  return makeReply(0, encodeStatus(state_.report()));
+  return makeReply(kResultSuccess, encodeStatus(state_.report()));
 }
 
 bool AgentServer::sendReply(int fd, Reply reply) const {

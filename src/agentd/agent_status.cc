@@ -160,7 +160,7 @@ int statusMain() {
       agentproto::writeAll(fd.get(), frame.data(), frame.size(), deadline, errorNumber) != agentproto::IoStatus::Ok ||
       agentproto::readFrame(fd.get(), answer, deadline, deadline, errorNumber) != agentproto::IoStatus::Ok ||
       answer.headerStatus != agentproto::HeaderStatus::Ok ||
-      !agentproto::decodeReply(answer.payload.data(), answer.payload.size(), reply, why) || reply.result != 0 ||
+      !agentproto::decodeReply(answer.payload.data(), answer.payload.size(), reply, why) || reply.result != kResultSuccess ||
       !decodeStatus(reply.errorText, report)) {
     return printState(kStateUnavailable, "the agent at " + path + " gave no status" +
                                              (reply.errorText.empty() ? "" : ": " + reply.errorText));

@@ -295,7 +295,7 @@ class Keytab {
 // answers on the KDC's address could make any password valid. A keytab without a host key skips
 // the check unless the settings demand it.
 Reply verifyWithHostKey(krb5_context context, krb5_creds* creds, const RealmSettings& settings) {
-  if (settings.hostKeytab.empty() && !settings.hostKeyRequired) return makeReply(0, 0, std::string());
+  if (settings.hostKeytab.empty() && !settings.hostKeyRequired) return makeReply(kResultSuccess, 0, std::string());
   Keytab keytab(context, settings.hostKeytab);
   krb5_error_code code = keytab.error();
   if (code == 0) {
@@ -304,7 +304,7 @@ Reply verifyWithHostKey(krb5_context context, krb5_creds* creds, const RealmSett
     krb5_verify_init_creds_opt_set_ap_req_nofail(&options, settings.hostKeyRequired ? 1 : 0);
     code = krb5_verify_init_creds(context, creds, nullptr, keytab.get(), nullptr, &options);
   }
-  if (code == 0) return makeReply(0, 0, std::string());
+  if (code == 0) return makeReply(kResultSuccess, 0, std::string());
   return makeReply(kResultKdcNotVerified, code,
                    "the KDC could not be verified with the host key: " + codeText(code) + " (keytab " +
                        settings.hostKeytab + ")");
@@ -426,7 +426,7 @@ KdcContact KerberosClient::reachKdc() const {
   krb5_set_trace_callback(context.get(), noteAnsweringKdc, &address);
   const Reply probed = probePrincipal(context.get(), principal.get(), settings_.realm);
   krb5_set_trace_callback(context.get(), nullptr, nullptr);
-  contact.reached = probed.result == 0 || probed.result == 17;
+  contact.reached = probed.result == kResultSuccess || probed.result == kResultNoSuchAccount;
   contact.address = address;
   if (!contact.reached) contact.reason = probed.errorText;
   return contact;
