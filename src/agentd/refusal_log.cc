@@ -4,7 +4,7 @@ namespace vesk::agentd {
 
 void RefusalLog::writeCountLocked(uid_t uid, const Burst& burst) {
   if (burst.counted == 0) return;
-  logger_->log(3, "uid=%u account=- operation=- outcome=refused: %lu more connections in %lld s, the last: %s",
+  logger_->log(LogLevel::kWarning, "uid=%u account=- operation=- outcome=refused: %lu more connections in %lld s, the last: %s",
                static_cast<unsigned>(uid), burst.counted, static_cast<long long>(kBurst.count()), burst.why.c_str());
 }
 
@@ -18,7 +18,7 @@ bool RefusalLog::refused(uid_t uid, pid_t pid, const std::string& why, Clock::ti
   }
   if (found != bursts_.end()) writeCountLocked(uid, found->second);
   bursts_[uid] = Burst{now, 0, std::string()};
-  logger_->log(3, "uid=%u pid=%d account=- operation=- outcome=refused: %s; further refusals of this user counted",
+  logger_->log(LogLevel::kWarning, "uid=%u pid=%d account=- operation=- outcome=refused: %s; further refusals of this user counted",
                static_cast<unsigned>(uid), static_cast<int>(pid), why.c_str());
   return true;
 }

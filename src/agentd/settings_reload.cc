@@ -57,28 +57,26 @@ void SettingsReloader::waitLoop(AgentServer& server) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
     if (stopping_) return;
-    auto logger = Logger::GetLogger("agentd");
+    const auto logger = Logger::GetLogger("agentd");
     // A file that cannot be used now (refused, or gone) leaves the settings in force as they are:
     // a re-read must not move the log or drop the limits.
     const SettingsFile file = readSettingsFile(settingsPath(), privilegedProcess());
     if (file.state != SettingsFileState::Used) {
-      logger->log(3, "settings re-read from %s: %s; serving on with the settings in force", settingsPath().c_str(),
-                  file.state == SettingsFileState::Missing ? "no such file" : file.problem.c_str());
+      logger->log(LogLevel::kWarning, "settings re-read from %s: %s; serving on with the settings in force",
+                  settingsPath().c_str(), file.state == SettingsFileState::Missing ? "no such file" : file.problem.c_str());
       continue;
     }
-    loadSettings();
+    const Properties& props = loadSettings();
     ServerSettings fresh;
     std::string why;
-    if (!ServerSettings::fromProps(fresh, why)) {
-      if (logger) logger->log(3, "settings re-read from %s: %s; serving on as before", settingsPath().c_str(), why.c_str());
+    if (!readServerSettings(props, fresh, why)) {
+      logger->log(LogLevel::kWarning, "settings re-read from %s: %s; serving on as before", settingsPath().c_str(), why.c_str());
       continue;
     }
-    const bool complete = server.applySettings(fresh);
-    if (!logger) continue;
-    if (complete) {
-      logger->log(2, "settings re-read from %s", settingsPath().c_str());
+    if (server.applySettings(fresh)) {
+      logger->log(LogLevel::kInfo, "settings re-read from %s", settingsPath().c_str());
     } else {
-      logger->log(3, "settings re-read from %s; the new socket, realm or domain take effect when the agent starts again",
+      logger->log(LogLevel::kWarning, "settings re-read from %s; the new socket, realm or domain take effect when the agent starts again",
                   settingsPath().c_str());
     }
   }

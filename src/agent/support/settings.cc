@@ -22,15 +22,15 @@ Properties& loadSettings() {
   const std::string refusal = settingsRefusal();
   if (!refusal.empty()) {
     std::fprintf(stderr, "%s: settings file %s; not used\n", program_invocation_short_name, refusal.c_str());
-    logger->log(4, "settings file %s; not used", refusal.c_str());
+    logger->log(LogLevel::kError, "settings file %s; not used", refusal.c_str());
   }
   if (!logRefusal.empty()) {
     std::fprintf(stderr, "%s: log file %s; records go to syslog\n", program_invocation_short_name, logRefusal.c_str());
-    logger->log(4, "log file %s; records go to syslog", logRefusal.c_str());
+    logger->log(LogLevel::kError, "log file %s; records go to syslog", logRefusal.c_str());
   }
   if (!settings.malformedLines().empty()) {
     for (const auto& line : settings.malformedLines()) {
-      logger->log(3, "settings file %s: line %s; line skipped", settings.sourcePath().c_str(), line.c_str());
+      logger->log(LogLevel::kWarning, "settings file %s: line %s; line skipped", settings.sourcePath().c_str(), line.c_str());
     }
   }
   return settings;
