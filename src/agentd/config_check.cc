@@ -18,7 +18,7 @@ namespace {
 // Keys whose value, when present, must be a whole number above 0.
 constexpr const char* kPositiveKeys[] = {
     PN::AGENT_KDC_TIMEOUT_MS, PN::AGENT_PROBE_TIMEOUT_MS, PN::AGENT_IDLE_TIMEOUT_MS, PN::AGENT_MAX_CONNECTIONS,
-    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS,
+    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS, PN::AGENT_ADMISSION_WAIT_MS, PN::AGENT_ROOT_CONNECTIONS,
 };
 
 // The realm the agent serves: the "realm" key, else the domain in upper case.

@@ -20,16 +20,25 @@ struct ServerSettings {
   // 1 s per silent KDC, 10 s per silent password server) on every operation.
   std::chrono::milliseconds kdcTimeout{45000};
   std::chrono::milliseconds probeTimeout{5000};
-  // How long a connection may stay silent before the agent closes it, and before its first request.
-  std::chrono::milliseconds idleTimeout{30000};
+  // How long a connection that has had its answer may stay silent before the agent closes it, and
+  // how long a new one may take to send its first request: a silent connection holds a serving
+  // thread.
+  std::chrono::milliseconds idleTimeout{3000};
   std::chrono::milliseconds firstRequestTimeout{5000};
   std::size_t maxConnections = 128;
   // Open connections one user other than root may hold: one user's idle connections never starve
-  // the others.
+  // the others. A connection beyond them waits up to admissionWait for one of them to end.
   std::size_t maxConnectionsPerUid = 16;
+  std::chrono::milliseconds admissionWait{1000};
+  // Serving threads that only root's connections may take: the host's own logins (root's login
+  // services) are served however many connections the users hold.
+  std::size_t rootConnections = 32;
+  // Why the host keytab named in the settings is not used (hostKeytab is then empty), or empty.
+  std::string hostKeytabRefusal;
 };
 
 // The settings in props over the defaults above; false with the reason when they name no realm.
+// In a privileged process a host keytab that is not a trusted path (trusted_path.h) is refused.
 bool readServerSettings(const Properties& props, ServerSettings& settings, std::string& why);
 
 }  // namespace vesk::agentd
