@@ -26,6 +26,16 @@ def main():
         ids = "Uid:\t{0}\t{0}\t{0}\t{0}\nGid:\t{1}\t{1}\t{1}\t{1}\n".format(alice.pw_uid, alice.pw_gid)
         check.equal("handed over: the caller's ids only, the same arguments, the program's status",
                     (r.status, r.out), (3, ids + "[-S][alice][; id][$(id)]\n"))
+        # ... and the caller's own limits and signal dispositions: what it sees when run directly.
+        shown = os.path.join(box.root, "shown")
+        with open(shown, "w") as f:
+            f.write("#!/bin/sh\ngrep -E '^(SigIgn|SigBlk):' /proc/$$/status\ngrep -E '^Max (core )?file size' "
+                    "/proc/$$/limits\n")
+        os.chmod(shown, 0o755)
+        box.write_settings({"passwd.system": shown})
+        limits = ["prlimit", "--core=1000:2000", "--fsize=300000:400000", "--"]
+        direct, handed = (box.run(limits + argv, user="alice") for argv in ([shown], [passwd, "-S", "alice"]))
+        check.equal("handed over: the caller's limits and signals", handed.out, direct.out)
         r = box.run([passwd, "-h"], user="alice")
         check.equal("-h stays with the personality", (r.status, r.out), (7, ""))
 
