@@ -78,7 +78,9 @@ Listener::Listener(const ServerSettings& settings, RequestHandler& handler)
       firstRequestTimeout_(settings.firstRequestTimeout),
       idleTimeout_(settings.idleTimeout),
       maxConnections_(settings.maxConnections),
-      handler_(handler) {}
+      handler_(handler),
+      pit_(settings.admissionWait,
+           [&handler](int fd, const Peer& peer, const std::string& why) { handler.refuse(fd, peer, why); }) {}
 
 Listener::~Listener() { removeSocket(); }
 
@@ -226,18 +228,25 @@ void Listener::serveLoop() {
     if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
       const Peer peer{credentials.pid, credentials.uid, credentials.gid};
       std::string why;
-      admitted = admit(peer.uid, why);
+      const Admission admission = admit(peer.uid, why);
+      admitted = admission == Admission::Admitted;
       if (admitted) {
         serveConnection(fd.get(), peer);
-      } else {
+      } else if (admission == Admission::Refused) {
         handler_.refuse(fd.get(), peer, why);
+      } else {
+        {
+          std::lock_guard<std::mutex> guard(mutex_);
+          connections_.erase(fd.get());
+        }
+        if (!pit_.hold(fd, peer, why)) handler_.refuse(fd.get(), peer, why);
       }
     } else {
       logger->log(LogLevel::kWarning, "cannot identify a caller: %s", std::strerror(errno));
     }
     std::lock_guard<std::mutex> guard(mutex_);
     if (admitted) releaseLocked(credentials.uid);
-    connections_.erase(fd.get());
+    if (fd.valid()) connections_.erase(fd.get());
     fd.reset();
     if (stopping_ || waiting_ >= kWaitingThreadsKept) {
       --threads_;
@@ -248,9 +257,9 @@ void Listener::serveLoop() {
   }
 }
 
-bool Listener::admit(uid_t uid, std::string& why) {
+Listener::Admission Listener::admit(uid_t uid, std::string& why) {
   // Root's connections are the host's own logins (the login services validate for everyone).
-  if (uid == 0) return true;
+  if (uid == 0) return Admission::Admitted;
   const auto countOf = [](const std::map<uid_t, std::size_t>& counts, uid_t key) {
     const auto found = counts.find(key);
     return found == counts.end() ? std::size_t(0) : found->second;
@@ -260,7 +269,7 @@ bool Listener::admit(uid_t uid, std::string& why) {
   const std::size_t share = maximum > rootConnections_ ? maximum - rootConnections_ : 1;
   if (usersBusy_ >= share) {
     why = "the serving threads left are kept for root";
-    return false;
+    return Admission::RefusedAtOnce;
   }
   const auto hasRoom = [&] { return stopping_ || countOf(connectionsOfUid_, uid) < maxConnectionsPerUid_; };
   const std::string full = "uid " + std::to_string(uid) + " holds " + std::to_string(maxConnectionsPerUid_) +
@@ -268,7 +277,7 @@ bool Listener::admit(uid_t uid, std::string& why) {
   if (!hasRoom()) {
     if (countOf(waitingOfUid_, uid) >= maxConnectionsPerUid_) {
       why = full + " and as many wait";
-      return false;
+      return Admission::RefusedAtOnce;
     }
     ++waitingOfUid_[uid];
     ++usersBusy_;
@@ -277,12 +286,12 @@ bool Listener::admit(uid_t uid, std::string& why) {
     if (--waitingOfUid_[uid] == 0) waitingOfUid_.erase(uid);
     if (!room || stopping_) {
       why = full + " (waited " + std::to_string(admissionWait_.count()) + " ms)";
-      return false;
+      return Admission::Refused;
     }
   }
   ++connectionsOfUid_[uid];
   ++usersBusy_;
-  return true;
+  return Admission::Admitted;
 }
 
 void Listener::releaseLocked(uid_t uid) {

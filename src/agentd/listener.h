@@ -11,8 +11,8 @@
 // Admission: root's connections are always taken; rootConnections of the threads are kept for
 // them. Another user's connection beyond maxConnectionsPerUid waits up to admissionWait for one of
 // that user's connections to end (as many may wait as may be open) and is refused after that, or
-// at once when the threads left are root's. A connection that has had its answer is closed after
-// idleTimeout of silence.
+// at once when the threads left are root's; a refusal made at once is sent only after admissionWait
+// (refusal_pit.h). A connection that has had its answer is closed after idleTimeout of silence.
 #pragma once
 
 #include <sys/types.h>
@@ -26,6 +26,7 @@
 #include <set>
 #include <string>
 
+#include "refusal_pit.h"
 #include "request_handler.h"
 #include "server_settings.h"
 #include "unique_fd.h"
@@ -56,9 +57,10 @@ class Listener {
   void startThreadLocked();
   void serveConnection(int fd, const Peer& peer);
   void removeSocket();
-  // Counts a connection of uid, waiting for room when the user holds too many; false (nothing
-  // counted) with why when it must be refused.
-  bool admit(uid_t uid, std::string& why);
+  enum class Admission { Admitted, Refused, RefusedAtOnce };
+  // Counts a connection of uid, waiting for room when the user holds too many; when it must be
+  // refused, nothing is counted and why says why.
+  Admission admit(uid_t uid, std::string& why);
   void releaseLocked(uid_t uid);
 
   const std::string socketPath_;
@@ -69,6 +71,7 @@ class Listener {
   std::atomic<std::chrono::milliseconds> idleTimeout_;
   std::atomic<std::size_t> maxConnections_;
   RequestHandler& handler_;
+  RefusalPit pit_;
   UniqueFd listener_;
   dev_t socketDevice_ = 0;
   ino_t socketInode_ = 0;
