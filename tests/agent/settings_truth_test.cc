@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "agent_server.h"
+#include "server_settings.h"
 #include "logger.h"
 #include "settings_table.h"
 

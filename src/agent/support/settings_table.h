@@ -123,7 +123,8 @@ inline constexpr SettingRow kSettingRows[] = {
      "local name is the domain name."},
 
     {PN::LOG_LEVEL, kSectionLog, "1", nullptr,
-     "The lowest level of the records written, for every logger: 0 (progress) to 4 (errors). "
+     "The lowest level of the records written, for every logger: 0 progress, 1 detail, 2 info, 3 warning, "
+     "4 error. "
      "log.level.NAME sets it for the logger NAME and the loggers below it, such as log.level.agentd or "
      "log.level.cli.passwddb."},
     {PN::LOG_MEMLEVEL, kSectionLog, "5", nullptr,
