@@ -46,7 +46,7 @@ TEST(SettingsTruth, EveryKeyOfTheCodeHasOneRow) {
   for (std::sregex_iterator it(names.begin(), names.end(), keyPattern), end; it != end; ++it) keys.insert((*it)[1]);
   ASSERT_GT(keys.size(), 20u);
   for (const std::string& key : keys) EXPECT_NE(vesk::findSettingRow(key), nullptr) << key << " has no row";
-  EXPECT_EQ(std::size(vesk::kSettingRows), keys.size()) << "rows for keys that pn.h does not name";
+  EXPECT_EQ(std::size(vesk::kSettingRows), keys.size()) << "pn.h and the table differ in their number of keys";
 }
 
 TEST(SettingsTruth, TheAgentsDefaultsAreTheTables) {
