@@ -119,7 +119,7 @@ inline constexpr SettingRow kSettingRows[] = {
      "lines."},
 
     {PN::PAM_MAPUSER, kSectionNames, nullptr, "john.doe",
-     "pam.mapuser.NAME: the domain account of the local user NAME, when the two names differ. Without it the "
+     "The domain account of the local user NAME, when the two names differ. Without it the "
      "local name is the domain name."},
 
     {PN::LOG_LEVEL, kSectionLog, "1", nullptr,
