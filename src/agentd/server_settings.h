@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kerberos_client.h"
+#include "settings_table.h"
 
 namespace vesk {
 class Properties;
@@ -23,16 +24,16 @@ struct ServerSettings {
   // How long a connection that has had its answer may stay silent before the agent closes it, and
   // how long a new one may take to send its first request: a silent connection holds a serving
   // thread.
-  std::chrono::milliseconds idleTimeout{3000};
+  std::chrono::milliseconds idleTimeout{settingDefaultNumber(PN::AGENT_IDLE_TIMEOUT_MS)};
   std::chrono::milliseconds firstRequestTimeout{5000};
   std::size_t maxConnections = 128;
   // Open connections one user other than root may hold: one user's idle connections never starve
   // the others. A connection beyond them waits up to admissionWait for one of them to end.
   std::size_t maxConnectionsPerUid = 16;
-  std::chrono::milliseconds admissionWait{1000};
+  std::chrono::milliseconds admissionWait{settingDefaultNumber(PN::AGENT_ADMISSION_WAIT_MS)};
   // Serving threads that only root's connections may take: the host's own logins (root's login
   // services) are served however many connections the users hold.
-  std::size_t rootConnections = 32;
+  std::size_t rootConnections = settingDefaultNumber(PN::AGENT_ROOT_CONNECTIONS);
   // Why the host keytab named in the settings is not used (hostKeytab is then empty), or empty.
   std::string hostKeytabRefusal;
 };
