@@ -115,17 +115,20 @@ bool prepareCacheHelper(std::string& why) {
     copy.reset(static_cast<int>(syscall(SYS_memfd_create, "kestrovad-cache-helper", kMemfdFlags)));
   }
   if (!copy.valid()) return fail("cannot make a copy of the agent's executable");
-  // Mode 0111: the helper, running as its caller, may run the copy but not read it, and a program
-  // started from a file its user cannot read is not dumpable from its first instruction on: the
-  // caller can neither attach to it nor read its memory at any moment.
-  if (!copyFile(self.get(), copy.get()) || fchmod(copy.get(), 0111) != 0 ||
+  if (!copyFile(self.get(), copy.get()) ||
       fcntl(copy.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
     return fail("cannot make a copy of the agent's executable");
   }
-  // Started from a descriptor open for writing, exec would fail with ETXTBSY: reopen read-only.
+  // Started from a descriptor open for writing, exec would fail with ETXTBSY: reopen read-only,
+  // before the mode below shuts out even root without CAP_DAC_OVERRIDE (the service's own).
   const std::string path = "/proc/self/fd/" + std::to_string(copy.get());
-  executable.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!executable.valid()) return fail("cannot reopen the copy of the agent's executable");
+  UniqueFd readOnly(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!readOnly.valid()) return fail("cannot reopen the copy of the agent's executable");
+  // Mode 0111: the helper, running as its caller, may run the copy but not read it, and a program
+  // started from a file its user cannot read is not dumpable from its first instruction on: the
+  // caller can neither attach to it nor read its memory at any moment.
+  if (fchmod(readOnly.get(), 0111) != 0) return fail("cannot make the copy of the agent's executable unreadable");
+  executable = std::move(readOnly);
   return true;
 }
 
