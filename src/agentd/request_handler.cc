@@ -137,7 +137,14 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
   // A password check of an account waits its turn after wrong ones from the same user; the wait is
   // not part of the time limit.
   const bool checksPassword = request.type == MessageType::Validate || request.type == MessageType::Change;
-  if (checksPassword) std::this_thread::sleep_for(delays_.admit(peer.uid, request.user));
+  if (checksPassword) {
+    const auto wait = delays_.admit(peer.uid, request.user);
+    if (!wait) {
+      return refuse(fd, peer, "too many wrong passwords of " + request.user + " from uid " +
+                                  std::to_string(peer.uid) + " at once; try again later");
+    }
+    std::this_thread::sleep_for(*wait);
+  }
   const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
   Reply reply = handle(request, peer, sent.get());
   watchdog_.disarm(deadline);

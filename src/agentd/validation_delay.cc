@@ -27,7 +27,8 @@ void ValidationDelay::forgetQuietLocked(Clock::time_point now) {
   }
 }
 
-std::chrono::milliseconds ValidationDelay::admit(uid_t uid, const std::string& account, Clock::time_point now) {
+std::optional<std::chrono::milliseconds> ValidationDelay::admit(uid_t uid, const std::string& account,
+                                                                Clock::time_point now) {
   if (uid == 0) return std::chrono::milliseconds(0);
   std::lock_guard<std::mutex> guard(mutex_);
   const auto found = records_.find({uid, account});
@@ -38,6 +39,7 @@ std::chrono::milliseconds ValidationDelay::admit(uid_t uid, const std::string& a
     return std::chrono::milliseconds(0);
   }
   const Clock::time_point start = std::max(now, record.notBefore);
+  if (start - now > kLongestDelay) return std::nullopt;
   record.notBefore = start + delayAfter(record.wrong);
   return std::chrono::ceil<std::chrono::milliseconds>(start - now);
 }

@@ -4,8 +4,8 @@
 // account through it at that speed. After a wrong password of an account from a user other than
 // root, that user's next check of the same account waits kFirstDelay, doubling with each further
 // wrong one up to kLongestDelay; a right password, or kQuietTime without a wrong one, starts the
-// account afresh. Checks that arrive together wait in turn. Root (the host's login services) never
-// waits. Thread-safe.
+// account afresh. Checks that arrive together wait in turn, none longer than kLongestDelay: one
+// that would is refused. Root (the host's login services) never waits. Thread-safe.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -26,8 +27,9 @@ class ValidationDelay {
   static constexpr std::chrono::milliseconds kQuietTime{60000};
 
   // How long a check of account by uid must wait before it runs, now; the wait is booked, so the
-  // next check of the same pair waits after it.
-  std::chrono::milliseconds admit(uid_t uid, const std::string& account, Clock::time_point now = Clock::now());
+  // next check of the same pair waits after it. Nothing when the check must be refused.
+  std::optional<std::chrono::milliseconds> admit(uid_t uid, const std::string& account,
+                                                 Clock::time_point now = Clock::now());
   // The outcome of a check: whether the password was wrong (anything else says nothing).
   void wrongPassword(uid_t uid, const std::string& account, Clock::time_point now = Clock::now());
   void rightPassword(uid_t uid, const std::string& account);
