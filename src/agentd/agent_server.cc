@@ -393,18 +393,19 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   const Reply unknown = makeReply(
       kResultOutcomeUnknown,
       silence + ": the password may or may not have changed; the agent logs the outcome when it arrives");
-  auto sent = std::make_shared<std::atomic<bool>>(request.type == MessageType::SetWithCache);
+  auto handOver = std::make_shared<HandOver>(request.type == MessageType::SetWithCache);
   // What the log record of a late answer needs, without the passwords.
   Request shown;
   shown.type = request.type;
   shown.user = request.user;
   shown.adminUser = request.adminUser;
   shown.cacheName = request.cacheName;
-  const auto onLimit = [this, claim, fd, silent, unknown, sent, peer, shown, silence] {
+  const auto onLimit = [this, claim, fd, silent, unknown, handOver, peer, shown, silence] {
     std::lock_guard<std::mutex> guard(claim->mutex);
     if (claim->claimed) return;
     claim->claimed = true;
-    const bool handedOver = sent->load();
+    // From here on the worker sends nothing it had not sent already.
+    const bool handedOver = handOver->claimForAnswer();
     const Reply& late = handedOver ? unknown : silent;
     if (!handedOver) state_.lost(silence);
     state_.counted(true);
@@ -414,7 +415,7 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
     shutdown(fd, SHUT_RD);
   };
   const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
-  Reply reply = handle(request, peer, sent.get());
+  Reply reply = handle(request, peer, handOver.get());
   watchdog_.disarm(deadline);
   std::lock_guard<std::mutex> guard(claim->mutex);
   const bool lateAnswer = claim->claimed;
@@ -443,12 +444,12 @@ bool AgentServer::answer(int fd, const Request& request, const Peer& peer) {
   return sendReply(fd, std::move(reply));
 }
 
-Reply AgentServer::handle(const Request& request, const Peer& peer, std::atomic<bool>* sent) const {
+Reply AgentServer::handle(const Request& request, const Peer& peer, HandOver* handOver) const {
   switch (request.type) {
     case MessageType::Validate: return kerberos_.validate(request.user, request.password);
-    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, sent);
+    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, handOver);
     case MessageType::Set:
-      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, sent);
+      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, handOver);
     case MessageType::GetUser: return kerberos_.probe(request.user);
     case MessageType::Status: return statusReply(true);
     case MessageType::Authenticate:

@@ -73,10 +73,10 @@ class AgentServer {
   // realm or domain.
   bool applySettings(const ServerSettings& fresh);
 
-    // Answers one decoded request from peer (public for tests of the dispatch). sent: as for
+  // Answers one decoded request from peer (public for tests of the dispatch). handOver: as for
   // KerberosClient::change.
   agentproto::Reply handle(const agentproto::Request& request, const Peer& peer,
-                           std::atomic<bool>* sent = nullptr) const;
+                           HandOver* handOver = nullptr) const;
 
  private:
   void serveLoop();

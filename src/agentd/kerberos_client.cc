@@ -149,6 +149,12 @@ Reply ownFailure(krb5_error_code code, const std::string& realm, const char* doi
                        std::to_string(code) + ")");
 }
 
+// The caller was answered before the change could leave: nothing was sent.
+Reply notSent(const std::string& realm) {
+  return makeReply(kResultKdcTimeout, 0,
+                   "not sent to the password servers of realm " + realm + ": the caller had been answered");
+}
+
 Reply contextFailure(const Context& context) {
   return makeReply(kResultKerberosError, context.initError(),
                    "cannot initialise the Kerberos library: " + codeText(context.initError()));
@@ -366,7 +372,7 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
 }
 
 Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
-                             std::atomic<bool>* sent) const {
+                             HandOver* handOver) const {
   Context context;
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
@@ -377,7 +383,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
   if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
   ServerAnswer answer(context.get());
-  if (sent != nullptr) sent->store(true);
+  if (handOver != nullptr && !handOver->claimForSending()) return notSent(settings_.realm);
   code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
                               &answer.codeString, &answer.resultString);
   if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
@@ -385,7 +391,7 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
 }
 
 Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                          const Shredder& adminPassword, std::atomic<bool>* sent) const {
+                          const Shredder& adminPassword, HandOver* handOver) const {
   Context context;
   if (context.get() == nullptr) return contextFailure(context);
   Principal administrator;
@@ -402,7 +408,7 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == kResultNoSuchAccount) return probed;
   ServerAnswer answer(context.get());
-  if (sent != nullptr) sent->store(true);
+  if (handOver != nullptr && !handOver->claimForSending()) return notSent(settings_.realm);
   code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
                            &answer.codeString, &answer.resultString);
   if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");

@@ -6,11 +6,11 @@
 // each takes a library context of its own for its duration.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <string_view>
 
 #include "agent_protocol.h"
+#include "hand_over.h"
 #include "shredder.h"
 
 namespace vesk::agentd {
@@ -43,13 +43,13 @@ class KerberosClient {
   agentproto::Reply validate(const std::string& user, const Shredder& password) const;
   // The user's own change: an AS exchange for the password service with the old password, then
   // the change.
-  // sent (when given) is set once the change is handed to the password server: from then on the
-  // password may change even when no answer arrives.
+  // handOver (when given) is claimed right before the change leaves for the password server; when
+  // the claim fails (the caller has been answered) nothing is sent and the password stays.
   agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
-                           std::atomic<bool>* sent = nullptr) const;
+                           HandOver* handOver = nullptr) const;
   // An administrator's set of the user's password, authenticated with the administrator's password.
   agentproto::Reply set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                        const Shredder& adminPassword, std::atomic<bool>* sent = nullptr) const;
+                        const Shredder& adminPassword, HandOver* handOver = nullptr) const;
   // Whether the realm has the user, found without spending a password attempt: 0 with the
   // principal when it exists, 17 when the KDC does not know it, an agent value when it cannot tell.
   agentproto::Reply probe(const std::string& user) const;

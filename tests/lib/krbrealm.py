@@ -196,7 +196,7 @@ class Realm:
             os.chmod(path, 0o644)
         os.chmod(w, 0o755)
 
-    def _write_client_config(self, kdcs, kpasswds):
+    def _write_client_config(self, kdcs, kpasswds, tcp=False):
         servers = "".join(" kdc = 127.0.0.1:%d\n" % port for port in kdcs)
         servers += "".join(" kpasswd_server = 127.0.0.1:%d\n" % port for port in kpasswds)
         with open(self.krb5_conf, "w") as f:
@@ -208,7 +208,7 @@ class Realm:
  ignore_acceptor_hostname = true
  noaddresses = true
  permitted_enctypes = aes256-cts-hmac-sha1-96
-
+{" udp_preference_limit = 1" + chr(10) if tcp else ""}
 [realms]
  {self.realm} = {{
 {servers} admin_server = 127.0.0.1:{self.ports['kadmind']}
@@ -220,13 +220,21 @@ class Realm:
 """)
         os.chmod(self.krb5_conf, 0o644)
 
-    def view(self, name, kdcs, kpasswds):
+    def view(self, name, kdcs, kpasswds, tcp=False, silent=0):
         """This realm as seen by clients that know the KDCs and password servers at the given ports,
-        tried in that order: for an agent in front of silent or spoofed servers."""
+        tried in that order: for an agent in front of silent or spoofed servers. silent: that many
+        SilentServers (kept in .silent; close_silent() ends them) listed first in both lists; tcp:
+        every message over TCP, as with a directory whose replies are too large for UDP."""
         other = copy.copy(self)
+        other.silent = [SilentServer() for _ in range(silent)]
+        first = [server.port for server in other.silent]
         other.krb5_conf = os.path.join(self.workdir, name + ".krb5.conf")
-        other._write_client_config(kdcs, kpasswds)
+        other._write_client_config(first + list(kdcs), first + list(kpasswds), tcp)
         return other
+
+    def close_silent(self):
+        for server in getattr(self, "silent", []):
+            server.close()
 
     def _run(self, argv, input_text=None):
         result = subprocess.run(argv, env=self.env(), input=input_text, capture_output=True, text=True,
