@@ -140,7 +140,7 @@ int cacheHelperMain(int argc, char** argv) {
   // A tracer that attached between exec and this point stays attached: refuse to go on then.
   if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || isTraced()) return 6;
   if (argc != 4) return 2;
-  const KerberosClient client(RealmSettings{argv[2], argv[3], "", false});
+  const KerberosClient client(RealmSettings{argv[2], argv[3], "", false, {}});
   const auto deadline = Clock::now() + std::chrono::seconds(30);
   int errorNumber = 0;
   agentproto::InFrame frame;

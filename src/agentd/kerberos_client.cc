@@ -63,7 +63,10 @@ ContextPool& pool() {
 
 class Context {
  public:
-  Context() : context_(pool().take(code_)) {}
+  // With a transport, the context's KDC messages go through it.
+  explicit Context(RealmTransport* transport = nullptr) : context_(pool().take(code_)) {
+    if (context_ != nullptr) RealmTransport::install(context_, transport);
+  }
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
   ~Context() {
@@ -107,21 +110,6 @@ class Credentials {
  private:
   krb5_context context_;
   krb5_creds creds_ = {};
-};
-
-// The three outputs of a password-change protocol exchange.
-struct ServerAnswer {
-  explicit ServerAnswer(krb5_context context) : context_(context) {}
-  ServerAnswer(const ServerAnswer&) = delete;
-  ServerAnswer& operator=(const ServerAnswer&) = delete;
-  ~ServerAnswer() {
-    krb5_free_data_contents(context_, &codeString);
-    krb5_free_data_contents(context_, &resultString);
-  }
-  krb5_context context_;
-  int resultCode = 0;
-  krb5_data codeString = {};
-  krb5_data resultString = {};
 };
 
 Reply makeReply(int result, int code, std::string text) {
@@ -263,9 +251,19 @@ std::string renderServerMessage(krb5_context context, const krb5_data& resultStr
   return text;
 }
 
-// The reply for what the password server answered.
-Reply serverReply(const ServerAnswer& answer) {
-  const std::string text = renderServerMessage(answer.context_, answer.resultString);
+// The reply for what the password server answered, or for its silence.
+Reply serverReply(krb5_context context, const PasswordExchange& answer, const std::string& realm, const char* doing) {
+  if (answer.abandoned) return notSent(realm);
+  if (answer.code != 0 && answer.sent) {
+    return makeReply(kResultOutcomeUnknown, answer.code,
+                     "The password servers of realm " + realm + " did not answer while " + doing +
+                         ": the password may or may not have changed");
+  }
+  if (answer.code != 0) return ownFailure(answer.code, realm, doing);
+  krb5_data resultString = {};
+  resultString.data = const_cast<char*>(answer.resultString.data());
+  resultString.length = static_cast<unsigned int>(answer.resultString.size());
+  const std::string text = renderServerMessage(context, resultString);
   const std::string fixed = kpasswdResultText(answer.resultCode);
   switch (answer.resultCode) {
     case krb5code::kKpasswdSuccess: return makeReply(kResultSuccess, 0, std::string());
@@ -316,18 +314,6 @@ Reply verifyWithHostKey(krb5_context context, krb5_creds* creds, const RealmSett
                        settings.hostKeytab + ")");
 }
 
-// Collects the address of the KDC that answered, from the library's trace messages.
-void noteAnsweringKdc(krb5_context, const krb5_trace_info* info, void* data) {
-  if (info == nullptr || info->message == nullptr) return;
-  const std::string_view message(info->message);
-  const auto answer = message.find("Received answer (");
-  const auto from = message.find(" from ", answer == std::string_view::npos ? 0 : answer);
-  if (answer == std::string_view::npos || from == std::string_view::npos) return;
-  std::string address(message.substr(from + 6));
-  while (!address.empty() && (address.back() == '\n' || address.back() == ' ')) address.pop_back();
-  *static_cast<std::string*>(data) = address;
-}
-
 std::string principalText(krb5_context context, krb5_principal principal) {
   char* name = nullptr;
   if (krb5_unparse_name(context, principal, &name) != 0) return std::string();
@@ -358,7 +344,7 @@ std::string KerberosClient::principalName(const std::string& user) const {
 }
 
 Reply KerberosClient::validate(const std::string& user, const Shredder& password) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
   krb5_error_code code = client.parse(context.get(), principalName(user));
@@ -373,7 +359,7 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
 
 Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
                              HandOver* handOver) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
   krb5_error_code code = client.parse(context.get(), principalName(user));
@@ -382,17 +368,13 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
   if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
-  ServerAnswer answer(context.get());
-  if (handOver != nullptr && !handOver->claimForSending()) return notSent(settings_.realm);
-  code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
-                              &answer.codeString, &answer.resultString);
-  if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
-  return serverReply(answer);
+  const PasswordExchange answer = transport_->changePassword(context.get(), creds.get(), newPassword, nullptr, handOver);
+  return serverReply(context.get(), answer, settings_.realm, "talking to the password server");
 }
 
 Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, const std::string& admin,
                           const Shredder& adminPassword, HandOver* handOver) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal administrator;
   Principal target;
@@ -407,17 +389,14 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   // A missing target reads differently from each kind of server; the probe settles it.
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == kResultNoSuchAccount) return probed;
-  ServerAnswer answer(context.get());
-  if (handOver != nullptr && !handOver->claimForSending()) return notSent(settings_.realm);
-  code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
-                           &answer.codeString, &answer.resultString);
-  if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
-  return serverReply(answer);
+  const PasswordExchange answer =
+      transport_->changePassword(context.get(), creds.get(), newPassword, target.get(), handOver);
+  return serverReply(context.get(), answer, settings_.realm, "talking to the password server");
 }
 
 KdcContact KerberosClient::reachKdc() const {
   KdcContact contact;
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) {
     contact.reason = "cannot initialise the Kerberos library: " + codeText(context.initError());
     return contact;
@@ -428,12 +407,9 @@ KdcContact KerberosClient::reachKdc() const {
     contact.reason = codeText(code);
     return contact;
   }
-  std::string address;
-  krb5_set_trace_callback(context.get(), noteAnsweringKdc, &address);
   const Reply probed = probePrincipal(context.get(), principal.get(), settings_.realm);
-  krb5_set_trace_callback(context.get(), nullptr, nullptr);
   contact.reached = probed.result == kResultSuccess || probed.result == kResultNoSuchAccount;
-  contact.address = address;
+  contact.address = RealmTransport::lastAnswered();
   if (!contact.reached) contact.reason = probed.errorText;
   return contact;
 }
@@ -459,7 +435,7 @@ bool KerberosClient::hostKeytabUsable() const {
 }
 
 Reply KerberosClient::probe(const std::string& user) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal principal;
   const krb5_error_code code = principal.parse(context.get(), principalName(user));
@@ -513,7 +489,7 @@ class Cache {
 }  // namespace
 
 Reply KerberosClient::checkCache(const std::string& cacheName) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Cache cache(context.get());
   Reply reply;
@@ -525,7 +501,7 @@ Reply KerberosClient::checkCache(const std::string& cacheName) const {
 
 Reply KerberosClient::setWithCache(const std::string& user, const Shredder& newPassword,
                                    const std::string& cacheName) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Cache cache(context.get());
   Reply failure;
@@ -535,11 +511,20 @@ Reply KerberosClient::setWithCache(const std::string& user, const Shredder& newP
   if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == kResultNoSuchAccount) return probed;
-  ServerAnswer answer(context.get());
-  code = krb5_set_password_using_ccache(context.get(), cache.get(), newPassword.c_str(), target.get(),
-                                        &answer.resultCode, &answer.codeString, &answer.resultString);
+  // A ticket for the password service of the cache owner's realm, from the cache's own tickets.
+  Credentials wanted(context.get());
+  code = krb5_cc_get_principal(context.get(), cache.get(), &wanted.get()->client);
+  if (code == 0) {
+    const krb5_data& realm = wanted.get()->client->realm;
+    code = krb5_build_principal(context.get(), &wanted.get()->server, realm.length, realm.data, "kadmin", "changepw",
+                                nullptr);
+  }
+  krb5_creds* creds = nullptr;
+  if (code == 0) code = krb5_get_credentials(context.get(), 0, cache.get(), wanted.get(), &creds);
   if (code != 0) return ownFailure(code, settings_.realm, "setting the password with the credential cache");
-  return serverReply(answer);
+  const PasswordExchange answer = transport_->changePassword(context.get(), creds, newPassword, target.get(), nullptr);
+  krb5_free_creds(context.get(), creds);
+  return serverReply(context.get(), answer, settings_.realm, "setting the password with the credential cache");
 }
 
 }  // namespace vesk::agentd

@@ -6,11 +6,14 @@
 // each takes a library context of its own for its duration.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "agent_protocol.h"
 #include "hand_over.h"
+#include "realm_transport.h"
 #include "shredder.h"
 
 namespace vesk::agentd {
@@ -22,6 +25,7 @@ struct RealmSettings {
   // holds no host key, unless hostKeyRequired.
   std::string hostKeytab;
   bool hostKeyRequired = false;
+  TransportSettings transport;
 };
 
 // What a reachability check found.
@@ -37,7 +41,8 @@ std::string passwordServerMessage(std::string_view resultString);
 
 class KerberosClient {
  public:
-  explicit KerberosClient(RealmSettings settings) : settings_(std::move(settings)) {}
+  explicit KerberosClient(RealmSettings settings)
+      : settings_(std::move(settings)), transport_(std::make_shared<RealmTransport>(settings_.transport)) {}
 
   // An AS exchange for the user with the password.
   agentproto::Reply validate(const std::string& user, const Shredder& password) const;
@@ -68,8 +73,12 @@ class KerberosClient {
   // suffix names the domain or the realm, else in the realm named by the upper-cased suffix.
   std::string principalName(const std::string& user) const;
 
+  // The transport every exchange of this client goes through, with its servers' health.
+  RealmTransport& transport() const { return *transport_; }
+
  private:
   RealmSettings settings_;
+  std::shared_ptr<RealmTransport> transport_;
 };
 
 }  // namespace vesk::agentd
