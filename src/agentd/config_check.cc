@@ -18,14 +18,15 @@ namespace {
 // Keys whose value, when present, must be a whole number above 0.
 constexpr const char* kPositiveKeys[] = {
     PN::AGENT_KDC_TIMEOUT_MS, PN::AGENT_PROBE_TIMEOUT_MS, PN::AGENT_IDLE_TIMEOUT_MS, PN::AGENT_MAX_CONNECTIONS,
-    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS,
+    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS, PN::AGENT_KDC_SERVER_WAIT_MS,
+    PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, PN::AGENT_KDC_HOLDOFF_MS,
 };
 
-// The realm the agent serves: the "realm" key, else the domain in upper case.
+// The realm the agent serves: the "realm" key, else the domain, in upper case.
 std::string realmOf(const Properties& props) {
-  std::string realm = props.get(PN::REALM);
-  if (realm.empty()) {
-    for (char c : props.get(PN::DOMAIN)) realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string realm;
+  for (char c : props.get(PN::REALM).empty() ? props.get(PN::DOMAIN) : props.get(PN::REALM)) {
+    realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return realm;
 }
