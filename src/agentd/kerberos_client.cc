@@ -379,7 +379,10 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   Principal administrator;
   Principal target;
   krb5_error_code code = administrator.parse(context.get(), principalName(admin));
-  if (code != 0) return kerberosFailure(kResultKerberos, code);
+  if (code != 0) {
+    return makeReply(kResultKerberosError, code,
+                     "the administrator name " + admin + " is not a Kerberos principal name: " + codeText(code));
+  }
   code = target.parse(context.get(), principalName(user));
   if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Credentials creds(context.get());

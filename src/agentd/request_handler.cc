@@ -19,6 +19,14 @@ using agentproto::Reply;
 using agentproto::Request;
 
 constexpr auto kSendTimeout = std::chrono::seconds(5);
+// At most one check of the realm in this long; status requests in between read the last one.
+constexpr auto kStatusCheckInterval = std::chrono::milliseconds(5000);
+
+// Results that mean the agent got no usable answer from the realm (as opposed to the realm's no).
+bool transportFailure(int result) {
+  return result == kResultKdcUnreachable || result == kResultKdcTimeout || result == kResultKerberosError ||
+         result == kResultOutcomeUnknown || result == kResultKdcNotVerified || result == kResultBadRequest;
+}
 
 Reply makeReply(int result, std::string text) {
   Reply reply;
@@ -81,12 +89,23 @@ void RequestHandler::logServing(const std::string& socketPath) const {
 
 void RequestHandler::checkRealm() const {
   const KdcContact contact = kerberos_.reachKdc();
+  logger_->log(LogLevel::kProgress, "realm check: %s", contact.reached ? contact.address.c_str() : contact.reason.c_str());
   if (contact.reached) {
-    state_.reached(contact.address);
+    realmAnswered(contact.address);
   } else {
     state_.lost(contact.reason);
     logger_->log(LogLevel::kWarning, "the realm's KDCs are not reachable: %s", contact.reason.c_str());
   }
+}
+
+void RequestHandler::realmAnswered(const std::string& address) const {
+  // Connected means validations can succeed: not while they are all refused for want of a host key.
+  if (realm_.hostKeyRequired && state_.report().keytab.empty()) {
+    state_.lost("the KDCs answer, but " + realm_.hostKeytab + " holds no host key and " +
+                "agent.host.keytab.required is set: every validation is refused");
+    return;
+  }
+  state_.reached(address);
 }
 
 void RequestHandler::checkRealmAtStart() {
@@ -94,6 +113,7 @@ void RequestHandler::checkRealmAtStart() {
   const Watchdog::Id deadline = watchdog_.arm(Clock::now() + limit, [this, limit] {
     state_.lostIfStarting(silenceText(realm_.realm, limit));
   });
+  state_.beginCheck(kStatusCheckInterval);
   checkRealm();
   watchdog_.disarm(deadline);
 }
@@ -143,9 +163,12 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
       state_.lost(reply.errorText);
     } else if (reply.result <= kResultNoSuchAccount || reply.result == kResultPasswordServer ||
                reply.result == kResultKdcNotVerified) {
-      state_.reached(std::string());
+      realmAnswered(RealmTransport::lastAnswered());
     }
-    if (!lateAnswer) state_.counted(reply.result != kResultSuccess);
+    if (!lateAnswer) {
+      state_.counted(transportFailure(reply.result),
+                     reply.result != kResultSuccess && !transportFailure(reply.result));
+    }
   }
   if (lateAnswer) {
     // The caller was told the outcome is unknown (or that the servers were silent): the real one.
@@ -178,9 +201,14 @@ Reply RequestHandler::handle(const Request& request, const Peer& peer, HandOver*
 
 Reply RequestHandler::statusReply(bool check) const {
   // While the first check runs, a second one would only wait for the same servers.
-  if (check && !state_.isStarting()) checkRealm();
+  if (check && !state_.isStarting() && state_.beginCheck(kStatusCheckInterval)) checkRealm();
+  StatusReport report = state_.report();
+  for (const auto& entry : kerberos_.transport().health().entries()) {
+    const char* known = entry.silent ? "silent" : entry.answeredAgo >= 0 ? "answering" : "unknown";
+    report.servers.push_back(StatusReport::Server{entry.name, known, entry.answeredAgo});
+  }
   Reply reply;
-  reply.statusReport = encodeStatus(state_.report());
+  reply.statusReport = encodeStatus(report);
   return reply;
 }
 
@@ -221,6 +249,11 @@ void RequestHandler::logRequest(const Peer& peer, const Request& request, const 
     logger_->log(level, "uid=%u pid=%d account=%s cache=%s operation=%s outcome=%s", uid, pid,
                  reply.principal.empty() ? "-" : reply.principal.c_str(), request.cacheName.c_str(), operation,
                  outcome.c_str());
+  } else if (request.type == MessageType::Validate && reply.result == kResultSuccess) {
+    // Whether the KDC proved itself with the host key, or the password was taken on its word.
+    const bool verified = !state_.report().keytab.empty();
+    logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s kdc=%s", uid, pid, request.user.c_str(),
+                 operation, outcome.c_str(), verified ? "verified" : "not-verified");
   } else {
     logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", uid, pid, request.user.c_str(), operation,
                  outcome.c_str());

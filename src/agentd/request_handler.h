@@ -57,6 +57,9 @@ class RequestHandler {
   // The operation's reply. handOver: as for KerberosClient::change.
   agentproto::Reply handle(const agentproto::Request& request, const Peer& peer, HandOver* handOver) const;
   void checkRealm() const;
+  // Marks the realm connected after an answer of its KDCs (address when known), unless
+  // validations cannot succeed.
+  void realmAnswered(const std::string& address) const;
   agentproto::Reply statusReply(bool check) const;
   bool sendReply(int fd, agentproto::Reply reply) const;
   void logRequest(const Peer& peer, const agentproto::Request& request, const agentproto::Reply& reply) const;

@@ -252,8 +252,8 @@ def outages(box, realm, agent, binary, check, run, settings):
             box.clear_records()
             r = box.run([passwd], user="alice")
             check.true(kind + " KDC: passwd, no local hash: the outage named and logged, no prompt, status 6",
-                       (r.status, r.tty, r.out) == (6, "", "") and r.err.startswith("passwd: cannot reach the "
-                       "directory agent to change the password of alice: ") and r.err.endswith("; password unchanged\n")
+                       (r.status, r.tty, r.out) == (6, "", "") and r.err.startswith("passwd: the directory agent "
+                       "cannot reach the domain's servers to change the password of alice: ") and r.err.endswith("; password unchanged\n")
                        and any(": failed: directory unreachable: " in rec for rec in box.records()), repr(r))
             old, new = ("erik-local-1", "erik-local-2") if kind == "stopped" else ("erik-local-2", "erik-local-3")
             r = box.run([passwd], user="erik", answers=[("Old password: ", old), ("New password: ", new),
