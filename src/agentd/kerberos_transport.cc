@@ -25,7 +25,10 @@ struct Attempt {
   std::string out;  // TCP: the frame still to write
   std::string in;   // TCP: the reply frame read so far
   Clock::time_point started;
-  bool failed = false;
+  bool sent = false;     // a byte of the message left
+  bool failed = false;   // refused, reset, or unreadable
+  bool replied = false;  // a whole reply came
+  std::string reply;
 };
 
 // Splits "host", "host:port", "[v6]:port" or a bare IPv6 address; false for forms not spoken here.
@@ -65,7 +68,7 @@ std::string numericName(const sockaddr* address, socklen_t length) {
 bool softError(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 // Starts one attempt: false when the message maker abandons the exchange.
-bool start(Attempt& attempt, const KerberosServer& server, const MessageMaker& makeMessage, bool& anySent) {
+bool start(Attempt& attempt, const KerberosServer& server, const MessageMaker& makeMessage) {
   attempt.started = Clock::now();
   const int type = (attempt.tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
   attempt.fd.reset(socket(server.address.ss_family, type, 0));
@@ -88,13 +91,13 @@ bool start(Attempt& attempt, const KerberosServer& server, const MessageMaker& m
   if (send(attempt.fd.get(), message.data(), message.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(message.size())) {
     attempt.failed = true;
   } else {
-    anySent = true;
+    attempt.sent = true;
   }
   return true;
 }
 
 // Moves a TCP attempt along; true when its reply is complete.
-bool stepTcp(Attempt& attempt, short events, bool& anySent) {
+bool stepTcp(Attempt& attempt, short events) {
   if (!attempt.out.empty()) {
     if (!attempt.connected) {
       int error = 0;
@@ -110,7 +113,7 @@ bool stepTcp(Attempt& attempt, short events, bool& anySent) {
       attempt.failed = !softError(errno);
       return false;
     }
-    anySent = true;
+    attempt.sent = true;
     attempt.out.erase(0, static_cast<std::size_t>(written));
     return false;
   }
@@ -187,7 +190,7 @@ std::vector<KerberosServer> resolveServers(const std::vector<std::string>& entri
 }
 
 TransportAnswer exchange(const std::vector<KerberosServer>& servers, const MessageMaker& makeMessage,
-                         const TransportLimits& limits, ServerHealth& health) {
+                         const TransportLimits& limits, ServerHealth& health, const ReplyJudge& final) {
   TransportAnswer answer;
   std::vector<std::string> names;
   for (const auto& server : servers) names.push_back(server.name);
@@ -196,63 +199,76 @@ TransportAnswer exchange(const std::vector<KerberosServer>& servers, const Messa
   attempts.reserve(order.size());
   std::size_t next = 0;
   Clock::time_point nextStart = Clock::now();
-  bool answered = false;
-  while (!answered) {
+  const Attempt* settled = nullptr;
+  const Attempt* firstReply = nullptr;
+  const auto open = [&attempts] {
+    return static_cast<std::size_t>(
+        std::count_if(attempts.begin(), attempts.end(), [](const Attempt& a) { return !a.failed && !a.replied; }));
+  };
+  while (settled == nullptr) {
     const Clock::time_point now = Clock::now();
     if (now >= limits.deadline) break;
-    const auto open = std::count_if(attempts.begin(), attempts.end(), [](const Attempt& a) { return !a.failed; });
-    if (next < order.size() && (now >= nextStart || open == 0)) {
+    // After a reply that is not final, no one else is asked.
+    if (firstReply == nullptr && next < order.size() && (now >= nextStart || open() == 0)) {
       attempts.emplace_back();
       Attempt& attempt = attempts.back();
       attempt.server = order[next++];
       attempt.tcp = limits.tcp;
       nextStart = now + limits.perServerWait;
-      if (!start(attempt, servers[attempt.server], makeMessage, answer.anySent)) {
+      if (!start(attempt, servers[attempt.server], makeMessage)) {
         answer.outcome = TransportAnswer::kAbandoned;
-        return answer;
+        break;
       }
       continue;
     }
-    if (open == 0) break;
+    if (open() == 0) break;
     Clock::time_point wake = limits.deadline;
-    if (next < order.size()) wake = std::min(wake, nextStart);
+    if (firstReply == nullptr && next < order.size()) wake = std::min(wake, nextStart);
     std::vector<pollfd> polled;
     std::vector<Attempt*> polledAttempts;
     for (Attempt& attempt : attempts) {
-      if (attempt.failed) continue;
+      if (attempt.failed || attempt.replied) continue;
       polled.push_back(pollfd{attempt.fd.get(), static_cast<short>(attempt.out.empty() ? POLLIN : POLLOUT), 0});
       polledAttempts.push_back(&attempt);
     }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
     const int ready = poll(polled.data(), polled.size(), static_cast<int>(std::max<long long>(wait, 1)));
     if (ready < 0 && errno != EINTR) break;
-    const auto failedBefore = attempts.size() - static_cast<std::size_t>(open);
-    for (std::size_t i = 0; ready > 0 && i < polled.size() && !answered; ++i) {
+    const std::size_t failedBefore = attempts.size() - open();
+    for (std::size_t i = 0; ready > 0 && i < polled.size() && settled == nullptr; ++i) {
       if (polled[i].revents == 0) continue;
       Attempt& attempt = *polledAttempts[i];
-      if (attempt.tcp) {
-        if (stepTcp(attempt, polled[i].revents, answer.anySent)) {
-          answer.reply = attempt.in.substr(4);
-          answered = true;
-        }
-      } else if (stepUdp(attempt, answer.reply)) {
-        answered = true;
+      if (attempt.tcp ? stepTcp(attempt, polled[i].revents) : stepUdp(attempt, attempt.reply)) {
+        if (attempt.tcp) attempt.reply = attempt.in.substr(4);
+        attempt.replied = true;
+        if (firstReply == nullptr) firstReply = &attempt;
+        if (!final || final(attempt.server, attempt.reply)) settled = &attempt;
       }
-      if (answered) answer.server = attempt.server;
     }
     // A server that refused makes way for the next at once.
-    const auto failed = std::count_if(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.failed; });
-    if (static_cast<std::size_t>(failed) > failedBefore) nextStart = Clock::now();
+    if (attempts.size() - open() > failedBefore) nextStart = Clock::now();
+    // Replies none of which is final on its own settle the exchange once every server that got the
+    // message has answered: the first one stands. One that took the message and went quiet (or
+    // reset) may have acted on it, and leaves the exchange unsettled.
+    const bool lostAfterSending =
+        std::any_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.failed && a.sent; });
+    if (settled == nullptr && firstReply != nullptr && open() == 0 && !lostAfterSending) settled = firstReply;
   }
-  // A server is held back when it failed, or had its whole wait and did not answer in it.
+  // Every server that replied is alive; one is held back when it failed, or had its whole wait
+  // and did not answer in it.
   const Clock::time_point end = Clock::now();
   for (const Attempt& attempt : attempts) {
-    if (answered && attempt.server == answer.server) continue;
-    if (attempt.failed || end - attempt.started >= limits.perServerWait) health.silent(servers[attempt.server].name);
+    answer.anySent = answer.anySent || attempt.sent;
+    if (attempt.replied) {
+      health.answered(servers[attempt.server].name);
+    } else if (attempt.failed || end - attempt.started >= limits.perServerWait) {
+      health.silent(servers[attempt.server].name);
+    }
   }
-  if (answered) {
-    health.answered(servers[answer.server].name);
+  if (settled != nullptr) {
     answer.outcome = TransportAnswer::kAnswered;
+    answer.server = settled->server;
+    answer.reply = settled->reply;
   }
   return answer;
 }

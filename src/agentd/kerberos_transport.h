@@ -5,7 +5,8 @@
 // not answered within the per-server wait, the next one gets it too, and so on, while every
 // attempt started stays open: the first answer from any of them is taken. A server that refuses
 // (a reset connection, an unreachable port) makes way for the next at once. Over UDP a message is
-// one datagram; over TCP it is framed by a four-byte length, as both protocols frame it.
+// one datagram; over TCP it is framed by a four-byte length, as both protocols frame it. Once a
+// reply has come, no further server is asked.
 #pragma once
 
 #include <sys/socket.h>
@@ -40,6 +41,11 @@ struct TransportLimits {
 // local address is known). False abandons the whole exchange: nothing more is sent to anyone.
 using MessageMaker = std::function<bool(std::size_t server, int fd, std::string& message)>;
 
+// Whether a server's reply settles the exchange on its own (nullptr: every reply does). A reply that
+// does not (a password server's refusal) settles it only once every server that got the message
+// has replied: another may have acted on it.
+using ReplyJudge = std::function<bool(std::size_t server, const std::string& reply)>;
+
 struct TransportAnswer {
   enum Outcome { kAnswered, kNoAnswer, kAbandoned };
   Outcome outcome = kNoAnswer;
@@ -49,7 +55,7 @@ struct TransportAnswer {
 };
 
 TransportAnswer exchange(const std::vector<KerberosServer>& servers, const MessageMaker& makeMessage,
-                         const TransportLimits& limits, ServerHealth& health);
+                         const TransportLimits& limits, ServerHealth& health, const ReplyJudge& final = nullptr);
 
 // The size of a TCP reply frame from its first four bytes, or -1 when the frame is not one.
 long tcpFrameLength(const unsigned char* header);

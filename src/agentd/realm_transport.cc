@@ -127,6 +127,7 @@ PasswordExchange RealmTransport::changePassword(krb5_context context, krb5_creds
     return result;
   }
   std::vector<std::unique_ptr<PasswordRequest>> requests(servers.size());
+  std::vector<PasswordExchange> replies(servers.size());
   krb5_error_code buildError = 0;
   const MessageMaker make = [&](std::size_t server, int fd, std::string& message) {
     if (handOver != nullptr && !handOver->claimForSending()) return false;
@@ -134,20 +135,27 @@ PasswordExchange RealmTransport::changePassword(krb5_context context, krb5_creds
     buildError = requests[server]->build(creds, fd, newPassword, target, message);
     return buildError == 0;
   };
+  // Only a success is final on its own: a refusal stands once no other server may have acted.
+  const ReplyJudge success = [&](std::size_t server, const std::string& reply) {
+    PasswordExchange& read = replies[server];
+    read.code = requests[server]->read(reply, read.resultCode, read.resultString);
+    return read.code == 0 && read.resultCode == 0;
+  };
   const bool tcp = creds->ticket.length + newPassword.size() + kPasswordRequestOverhead > udpPreferenceLimit(context);
-  const TransportAnswer answer = exchange(servers, make, limits(tcp), health_);
-  result.sent = answer.anySent;
-  if (answer.outcome == TransportAnswer::kAbandoned) {
+  const TransportAnswer answer = exchange(servers, make, limits(tcp), health_, success);
+  if (answer.outcome == TransportAnswer::kAbandoned && !answer.anySent) {
     result.abandoned = buildError == 0;
     result.code = buildError != 0 ? buildError : KRB5_KDC_UNREACH;
     return result;
   }
   if (answer.outcome != TransportAnswer::kAnswered) {
+    result.sent = answer.anySent;
     result.code = KRB5_KDC_UNREACH;
     return result;
   }
+  result = replies[answer.server];
+  result.sent = true;
   result.server = servers[answer.server].name;
-  result.code = requests[answer.server]->read(answer.reply, result.resultCode, result.resultString);
   return result;
 }
 

@@ -88,6 +88,18 @@ TEST_F(KerberosTransportTest, SilentServersAreLeftBehindAndALateAnswerOfTheFirst
     EXPECT_EQ(answer.reply, "gnip");
     EXPECT_EQ(health.order({silent.server().name, late.server().name}), (std::vector<std::size_t>{1, 0}));
   }
+  {
+    // A reply that is not final on its own (a password server's refusal) while another server that
+    // got the message stays silent: the other may have acted on it, so there is no answer.
+    TcpServer refusing(milliseconds(300));
+    TcpServer silent(milliseconds(-1));
+    ServerHealth health;
+    limits.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    const auto refusal = [](std::size_t, const std::string&) { return false; };
+    const TransportAnswer answer = exchange({refusing.server(), silent.server()}, ping, limits, health, refusal);
+    EXPECT_EQ(answer.outcome, TransportAnswer::kNoAnswer);
+    EXPECT_TRUE(answer.anySent);
+  }
   TcpServer silent(milliseconds(-1));
   TcpServer live(milliseconds(0));
   ServerHealth health;
