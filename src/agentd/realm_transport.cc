@@ -73,37 +73,39 @@ TransportLimits RealmTransport::limits(bool tcp) const {
 }
 
 std::vector<KerberosServer> RealmTransport::servers(krb5_context context, const std::string& realm, bool kdc,
-                                                    std::string& why) {
+                                                    std::size_t& udpLimit) {
   const std::string key = (kdc ? "kdc " : "kpasswd ") + realm;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto cached = found_.find(key);
-    if (cached != found_.end() && Clock::now() - cached->second.at < kLookupLifetime) return cached->second.servers;
+    if (cached != found_.end() && Clock::now() - cached->second.at < kLookupLifetime) {
+      udpLimit = cached->second.udpLimit;
+      return cached->second.servers;
+    }
   }
   KdcLocation location;
+  std::string why;
   const bool located = kdc ? locateKdcs(context, realm, location, why) : locatePasswordServers(context, realm, location, why);
   if (!located) return {};
   std::vector<KerberosServer> found =
       resolveServers(location.hosts, kdc ? kKdcPort : kKpasswdPort, kdc ? "kdc" : "kpasswd");
-  if (found.empty()) {
-    why = "no address found for the servers of realm " + realm;
-    return found;
-  }
+  udpLimit = udpPreferenceLimit(context);
+  if (found.empty()) return found;
   std::lock_guard<std::mutex> guard(mutex_);
-  found_[key] = Found{Clock::now(), found};
+  found_[key] = Found{Clock::now(), found, udpLimit};
   return found;
 }
 
 krb5_error_code RealmTransport::sendToKdc(krb5_context context, const std::string& realm, const std::string& message,
                                           std::string& reply, std::string* server) {
-  std::string why;
-  const std::vector<KerberosServer> kdcs = servers(context, realm, true, why);
+  std::size_t udpLimit = 0;
+  const std::vector<KerberosServer> kdcs = servers(context, realm, true, udpLimit);
   if (kdcs.empty()) return KRB5_REALM_CANT_RESOLVE;
   const MessageMaker same = [&message](std::size_t, int, std::string& out) {
     out = message;
     return true;
   };
-  bool tcp = message.size() > udpPreferenceLimit(context);
+  bool tcp = message.size() > udpLimit;
   TransportAnswer answer = exchange(kdcs, same, limits(tcp), health_);
   if (answer.outcome == TransportAnswer::kAnswered && !tcp && responseTooBig(context, answer.reply)) {
     tcp = true;
@@ -119,9 +121,9 @@ krb5_error_code RealmTransport::sendToKdc(krb5_context context, const std::strin
 PasswordExchange RealmTransport::changePassword(krb5_context context, krb5_creds* creds, const Shredder& newPassword,
                                                 krb5_const_principal target, HandOver* handOver) {
   PasswordExchange result;
-  std::string why;
+  std::size_t udpLimit = 0;
   const std::string realm(creds->server->realm.data, creds->server->realm.length);
-  const std::vector<KerberosServer> servers = this->servers(context, realm, false, why);
+  const std::vector<KerberosServer> servers = this->servers(context, realm, false, udpLimit);
   if (servers.empty()) {
     result.code = KRB5_REALM_CANT_RESOLVE;
     return result;
@@ -141,7 +143,7 @@ PasswordExchange RealmTransport::changePassword(krb5_context context, krb5_creds
     read.code = requests[server]->read(reply, read.resultCode, read.resultString);
     return read.code == 0 && read.resultCode == 0;
   };
-  const bool tcp = creds->ticket.length + newPassword.size() + kPasswordRequestOverhead > udpPreferenceLimit(context);
+  const bool tcp = creds->ticket.length + newPassword.size() + kPasswordRequestOverhead > udpLimit;
   const TransportAnswer answer = exchange(servers, make, limits(tcp), health_, success);
   if (answer.outcome == TransportAnswer::kAbandoned && !answer.anySent) {
     result.abandoned = buildError == 0;

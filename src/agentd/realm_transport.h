@@ -67,7 +67,9 @@ class RealmTransport {
   static std::string lastAnswered();
 
  private:
-  std::vector<KerberosServer> servers(krb5_context context, const std::string& realm, bool kdc, std::string& why);
+  // The servers of realm and the largest message to send them over UDP, looked up again after a while.
+  std::vector<KerberosServer> servers(krb5_context context, const std::string& realm, bool kdc,
+                                      std::size_t& udpLimit);
   TransportLimits limits(bool tcp) const;
 
   mutable std::mutex mutex_;
@@ -76,6 +78,7 @@ class RealmTransport {
   struct Found {
     std::chrono::steady_clock::time_point at;
     std::vector<KerberosServer> servers;
+    std::size_t udpLimit = 0;
   };
   std::map<std::string, Found> found_;  // by "kdc REALM" or "kpasswd REALM"
 };
