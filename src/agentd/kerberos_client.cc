@@ -9,11 +9,11 @@ extern "C" {
 
 #include <cctype>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "kerberos_results.h"
+#include "krb5_handles.h"
 #include "props.h"
 
 namespace vesk::agentd {
@@ -21,96 +21,7 @@ namespace {
 
 using agentproto::Reply;
 
-constexpr std::size_t kPooledContexts = 32;
 constexpr const char* kPasswordService = "kadmin/changepw";
-
-// Library contexts are costly to build and may be reused by one thread at a time: a small pool.
-class ContextPool {
- public:
-  krb5_context take(krb5_error_code& code) {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (!idle_.empty()) {
-        krb5_context context = idle_.back();
-        idle_.pop_back();
-        code = 0;
-        return context;
-      }
-    }
-    krb5_context context = nullptr;
-    code = krb5_init_context(&context);
-    return code == 0 ? context : nullptr;
-  }
-  void give(krb5_context context) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (idle_.size() < kPooledContexts) {
-      krb5_clear_error_message(context);
-      idle_.push_back(context);
-      return;
-    }
-    krb5_free_context(context);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<krb5_context> idle_;
-};
-
-ContextPool& pool() {
-  static ContextPool* instance = new ContextPool();  // outlives threads still finishing at exit
-  return *instance;
-}
-
-class Context {
- public:
-  // With a transport, the context's KDC messages go through it.
-  explicit Context(RealmTransport* transport = nullptr) : context_(pool().take(code_)) {
-    if (context_ != nullptr) RealmTransport::install(context_, transport);
-  }
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
-  ~Context() {
-    if (context_ != nullptr) pool().give(context_);
-  }
-  krb5_context get() const { return context_; }
-  krb5_error_code initError() const { return code_; }
-
- private:
-  krb5_error_code code_ = 0;
-  krb5_context context_;
-};
-
-class Principal {
- public:
-  Principal() = default;
-  Principal(const Principal&) = delete;
-  Principal& operator=(const Principal&) = delete;
-  ~Principal() {
-    if (principal_ != nullptr) krb5_free_principal(context_, principal_);
-  }
-  krb5_error_code parse(krb5_context context, const std::string& name) {
-    context_ = context;
-    return krb5_parse_name(context, name.c_str(), &principal_);
-  }
-  krb5_principal get() const { return principal_; }
-
- private:
-  krb5_context context_ = nullptr;
-  krb5_principal principal_ = nullptr;
-};
-
-class Credentials {
- public:
-  explicit Credentials(krb5_context context) : context_(context) {}
-  Credentials(const Credentials&) = delete;
-  Credentials& operator=(const Credentials&) = delete;
-  ~Credentials() { krb5_free_cred_contents(context_, &creds_); }
-  krb5_creds* get() { return &creds_; }
-
- private:
-  krb5_context context_;
-  krb5_creds creds_ = {};
-};
 
 Reply makeReply(int result, int code, std::string text) {
   Reply reply;
@@ -147,31 +58,6 @@ Reply contextFailure(const Context& context) {
   return makeReply(kResultKerberosError, context.initError(),
                    "cannot initialise the Kerberos library: " + codeText(context.initError()));
 }
-
-// Options shared by every exchange: no prompts, no change on an expired password, short tickets.
-class InitOptions {
- public:
-  explicit InitOptions(krb5_context context) : context_(context) {
-    code_ = krb5_get_init_creds_opt_alloc(context, &options_);
-    if (code_ != 0) return;
-    krb5_get_init_creds_opt_set_change_password_prompt(options_, 0);
-    krb5_get_init_creds_opt_set_forwardable(options_, 0);
-    krb5_get_init_creds_opt_set_proxiable(options_, 0);
-    krb5_get_init_creds_opt_set_tkt_life(options_, 300);
-  }
-  InitOptions(const InitOptions&) = delete;
-  InitOptions& operator=(const InitOptions&) = delete;
-  ~InitOptions() {
-    if (options_ != nullptr) krb5_get_init_creds_opt_free(context_, options_);
-  }
-  krb5_get_init_creds_opt* get() const { return options_; }
-  krb5_error_code error() const { return code_; }
-
- private:
-  krb5_context context_;
-  krb5_get_init_creds_opt* options_ = nullptr;
-  krb5_error_code code_ = 0;
-};
 
 // An AS exchange, step-wise so that the KDC's KRB-ERROR can be read. creds (optional) receives
 // the ticket; ntstatus receives the NTSTATUS of the error's e-data when it carries one.
@@ -275,25 +161,6 @@ Reply serverReply(krb5_context context, const PasswordExchange& answer, const st
                        "The password server refused the request: " + fixed + (text.empty() ? "" : ": " + text));
   }
 }
-
-class Keytab {
- public:
-  Keytab(krb5_context context, const std::string& name) : context_(context) {
-    code_ = krb5_kt_resolve(context, name.c_str(), &keytab_);
-  }
-  Keytab(const Keytab&) = delete;
-  Keytab& operator=(const Keytab&) = delete;
-  ~Keytab() {
-    if (keytab_ != nullptr) krb5_kt_close(context_, keytab_);
-  }
-  krb5_keytab get() const { return keytab_; }
-  krb5_error_code error() const { return code_; }
-
- private:
-  krb5_context context_;
-  krb5_keytab keytab_ = nullptr;
-  krb5_error_code code_ = 0;
-};
 
 // Proves that the KDC which issued creds knows a host key of this machine: without it, whatever
 // answers on the KDC's address could make any password valid. A keytab without a host key skips
