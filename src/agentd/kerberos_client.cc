@@ -284,6 +284,32 @@ KdcContact KerberosClient::reachKdc() const {
   return contact;
 }
 
+void KerberosClient::probeHeldBack() const {
+  Context context;
+  Principal principal;
+  if (context.get() == nullptr ||
+      principal.parse(context.get(), "kestrovad-reachability-check@" + settings_.realm) != 0) {
+    return;
+  }
+  // The first AS request of an exchange, made but not sent: no password is in it.
+  InitOptions options(context.get());
+  krb5_init_creds_context exchange = nullptr;
+  if (options.error() != 0 ||
+      krb5_init_creds_init(context.get(), principal.get(), nullptr, nullptr, 0, options.get(), &exchange) != 0) {
+    return;
+  }
+  krb5_data in = {};
+  krb5_data out = {};
+  krb5_data realm = {};
+  unsigned int flags = 0;
+  if (krb5_init_creds_step(context.get(), exchange, &in, &out, &realm, &flags) == 0 && out.length > 0) {
+    transport_->probeHeldBack(context.get(), settings_.realm, std::string(out.data, out.length));
+  }
+  krb5_free_data_contents(context.get(), &out);
+  krb5_free_data_contents(context.get(), &realm);
+  krb5_init_creds_free(context.get(), exchange);
+}
+
 bool KerberosClient::hostKeytabUsable() const {
   if (settings_.hostKeytab.empty()) return false;
   Context context;

@@ -60,6 +60,8 @@ class KerberosClient {
   agentproto::Reply probe(const std::string& user) const;
   // Asks the realm's KDCs about a principal that need not exist: reached when any KDC answers.
   KdcContact reachKdc() const;
+  // Asks the KDCs held back for silence again, each alone (see RealmTransport::probeHeldBack).
+  void probeHeldBack() const;
   // Whether the host keytab holds a host key that verification would use.
   bool hostKeytabUsable() const;
 

@@ -118,6 +118,23 @@ krb5_error_code RealmTransport::sendToKdc(krb5_context context, const std::strin
   return 0;
 }
 
+void RealmTransport::probeHeldBack(krb5_context context, const std::string& realm, const std::string& message) {
+  std::size_t udpLimit = 0;
+  const std::vector<KerberosServer> kdcs = servers(context, realm, true, udpLimit);
+  const MessageMaker same = [&message](std::size_t, int, std::string& out) {
+    out = message;
+    return true;
+  };
+  for (const auto& entry : health_.entries()) {
+    for (const KerberosServer& kdc : kdcs) {
+      if (!entry.silent || entry.name != kdc.name) continue;
+      TransportLimits alone = limits(message.size() > udpLimit);
+      alone.deadline = Clock::now() + alone.perServerWait;
+      exchange({kdc}, same, alone, health_);
+    }
+  }
+}
+
 PasswordExchange RealmTransport::changePassword(krb5_context context, krb5_creds* creds, const Shredder& newPassword,
                                                 krb5_const_principal target, HandOver* handOver) {
   PasswordExchange result;

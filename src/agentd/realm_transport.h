@@ -62,6 +62,10 @@ class RealmTransport {
   PasswordExchange changePassword(krb5_context context, krb5_creds* creds, const Shredder& newPassword,
                                   krb5_const_principal target, HandOver* handOver);
 
+  // Sends message (an AS request that holds no secret) to each held-back KDC of realm alone, for
+  // one server wait each, so that one that answers is tried first again.
+  void probeHeldBack(krb5_context context, const std::string& realm, const std::string& message);
+
   ServerHealth& health() { return health_; }
   // The server that answered this thread's last KDC message ("kdc 192.0.2.1:88").
   static std::string lastAnswered();

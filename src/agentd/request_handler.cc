@@ -21,6 +21,8 @@ using agentproto::Request;
 constexpr auto kSendTimeout = std::chrono::seconds(5);
 // At most one check of the realm in this long; status requests in between read the last one.
 constexpr auto kStatusCheckInterval = std::chrono::milliseconds(5000);
+// How often the KDCs held back for silence are asked again in the background.
+constexpr auto kHeldBackProbeInterval = std::chrono::milliseconds(30000);
 
 // Results that mean the agent got no usable answer from the realm (as opposed to the realm's no).
 bool transportFailure(int result) {
@@ -65,7 +67,8 @@ RequestHandler::RequestHandler(const ServerSettings& settings)
       state_(settings.realm.realm, kerberos_.hostKeytabUsable() ? settings.realm.hostKeytab : std::string()),
       logger_(Logger::GetLogger("agentd")),
       kdcTimeout_(settings.kdcTimeout),
-      probeTimeout_(settings.probeTimeout) {}
+      probeTimeout_(settings.probeTimeout),
+      heldBackProbe_([this] { kerberos_.probeHeldBack(); }, kHeldBackProbeInterval) {}
 
 void RequestHandler::applyLimits(const ServerSettings& fresh) {
   kdcTimeout_ = fresh.kdcTimeout;

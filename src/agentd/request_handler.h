@@ -17,6 +17,7 @@
 #include "hand_over.h"
 #include "kerberos_client.h"
 #include "logger.h"
+#include "server_health.h"
 #include "server_settings.h"
 #include "watchdog.h"
 
@@ -72,6 +73,8 @@ class RequestHandler {
   std::atomic<std::chrono::milliseconds> kdcTimeout_;
   std::atomic<std::chrono::milliseconds> probeTimeout_;
   Watchdog watchdog_;
+  // Last: stopped before the members it uses.
+  BackgroundProbe heldBackProbe_;
 };
 
 }  // namespace vesk::agentd

@@ -61,4 +61,23 @@ std::vector<ServerHealth::Entry> ServerHealth::entries() const {
   return result;
 }
 
+BackgroundProbe::BackgroundProbe(std::function<void()> probe, std::chrono::milliseconds interval)
+    : thread_([this, probe = std::move(probe), interval] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopped_.wait_for(lock, interval, [this] { return stop_; })) {
+          lock.unlock();
+          probe();
+          lock.lock();
+        }
+      }) {}
+
+BackgroundProbe::~BackgroundProbe() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stop_ = true;
+  }
+  stopped_.notify_all();
+  thread_.join();
+}
+
 }  // namespace vesk::agentd

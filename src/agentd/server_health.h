@@ -6,10 +6,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vesk::agentd {
@@ -48,6 +51,23 @@ class ServerHealth {
   mutable std::mutex mutex_;
   std::chrono::milliseconds holdoff_;
   std::map<std::string, State> states_;
+};
+
+// Runs probe every interval on a thread of its own (the held-back servers are asked again in the
+// background, so that one that came back is tried first again without a caller paying for it).
+class BackgroundProbe {
+ public:
+  BackgroundProbe(std::function<void()> probe, std::chrono::milliseconds interval);
+  BackgroundProbe(const BackgroundProbe&) = delete;
+  BackgroundProbe& operator=(const BackgroundProbe&) = delete;
+  // Stops, waiting for a probe under way.
+  ~BackgroundProbe();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable stopped_;
+  bool stop_ = false;
+  std::thread thread_;
 };
 
 }  // namespace vesk::agentd
