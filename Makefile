@@ -8,13 +8,17 @@ FUZZ_BUILD ?= build-fuzz
 RELEASE_BUILD ?= build-release
 STRICT = -DKESTROVA_WERROR=ON
 
-.PHONY: deps build build-asan build-fuzz build-release check check-asan check-fuzz check-package demo clean
+.PHONY: deps configure build build-asan build-fuzz build-release check check-asan check-fuzz check-package demo clean
 
 deps:
 	bash .ci/install-deps
 
-build:
+# One configuration for `make build`, `make check` and `make demo`: after `make demo`, `make check`
+# builds only what the demo did not need.
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BENCH=ON $(STRICT)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan:
@@ -48,7 +52,9 @@ build-release:
 check-package:
 	bash .ci/package-test
 
-demo: build
+# Only what the tour runs: the tool and the agent.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tarvenko kestrovad
 	python3 tools/demo.py $(BUILD)
 
 clean:

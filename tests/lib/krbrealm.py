@@ -14,8 +14,8 @@ Agent(realm, socket_path, settings_path, extra_settings, binary) writes the agen
 starts kestrovad in the foreground. realm_and_agent(workdir, kestrovad) is both, for a with block.
 
 Command line (CTest fixtures, benchmarks): krbrealm.py up DIR [--agent KESTROVAD] starts both
-detached and keeps their PIDs in DIR/state.json; krbrealm.py down DIR stops them and fails when the
-agent's output holds sanitizer reports.
+detached and keeps their PIDs in DIR/state.json; krbrealm.py down DIR stops them, removes DIR and
+fails when the agent's output holds sanitizer reports.
 """
 
 import contextlib
@@ -594,6 +594,7 @@ def main(argv):
             return 1
     elif args.command == "down":
         reports = _down(args.dir)
+        subprocess.run(["rm", "-rf", "--one-file-system", args.dir], check=False, timeout=COMMAND_TIMEOUT)
         if reports:
             print("krbrealm: the agent's output holds sanitizer reports:\n" + "\n".join(reports), file=sys.stderr)
             return 1

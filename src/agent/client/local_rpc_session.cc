@@ -11,6 +11,7 @@
 #include "exceptions.h"
 #include "pn.h"
 #include "props.h"
+#include "settings_table.h"
 
 namespace vesk {
 namespace {
@@ -19,8 +20,8 @@ using agentproto::Clock;
 using agentproto::IoStatus;
 using agentproto::MessageType;
 
-constexpr long kDefaultConnectTimeoutMs = 3000;
-constexpr long kDefaultReplyTimeoutMs = 60000;  // above the agent's own limit for a change
+constexpr long kDefaultConnectTimeoutMs = settingDefaultNumber(PN::AGENT_CONNECT_TIMEOUT_MS);
+constexpr long kDefaultReplyTimeoutMs = settingDefaultNumber(PN::AGENT_REPLY_TIMEOUT_MS);
 
 long timeoutSetting(const char* key, long fallback) {
   const long value = Props(false).getNumber(key, fallback);

@@ -1,0 +1,30 @@
+# Run by `cmake --install` (see CMakeLists.txt): the unit naming the installed daemon, the agent's
+# socket directory, and the settings and unit environment files unless a site has its own already.
+# In: unit_in, staging (a directory of the build tree), sbindir, unitdir, settings, environment; CMAKE_INSTALL_PREFIX as given at install time.
+# The programs read /etc/kestrova/kestrova.conf and serve /var/kestrova/daemon whatever the prefix.
+set(etc /etc)
+set(var /var)
+foreach(dir sbindir unitdir)
+  if(NOT IS_ABSOLUTE "${${dir}}")
+    set(${dir} "${CMAKE_INSTALL_PREFIX}/${${dir}}")
+  endif()
+endforeach()
+set(CMAKE_INSTALL_FULL_SBINDIR "${sbindir}")
+configure_file("${unit_in}" "${staging}/kestrovad.service" @ONLY)
+file(INSTALL "${staging}/kestrovad.service" DESTINATION "${unitdir}")
+file(INSTALL "${CMAKE_CURRENT_LIST_DIR}/kestrovad.path" DESTINATION "${unitdir}")
+message(STATUS "Installing: $ENV{DESTDIR}${var}/kestrova")
+file(MAKE_DIRECTORY "$ENV{DESTDIR}${var}/kestrova")
+foreach(pair "${settings}=${etc}/kestrova/kestrova.conf" "${environment}=${etc}/default/kestrovad")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 from)
+  list(GET pair 1 to)
+  if(EXISTS "$ENV{DESTDIR}${to}")
+    message(STATUS "Kept: $ENV{DESTDIR}${to}")
+  else()
+    get_filename_component(dir "${to}" DIRECTORY)
+    get_filename_component(name "${to}" NAME)
+    file(INSTALL "${from}" DESTINATION "${dir}" RENAME "${name}"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endif()
+endforeach()
