@@ -1,5 +1,7 @@
 #include "realm_transport.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "kdc_lookup.h"
@@ -55,6 +57,47 @@ void RealmTransport::apply(const TransportSettings& settings) {
   std::lock_guard<std::mutex> guard(mutex_);
   settings_ = settings;
   health_.setHoldoff(settings.holdoff);
+}
+
+std::string RealmTransport::handOnText() const {
+  TransportSettings settings;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    settings = settings_;
+  }
+  std::string text = std::to_string(settings.serverWait.count()) + ";" + std::to_string(settings.messageLimit.count()) +
+                     ";" + std::to_string(settings.holdoff.count()) + ";";
+  bool first = true;
+  for (const auto& entry : health_.entries()) {
+    if (!entry.silent) continue;
+    text += (first ? "" : ",") + entry.name;
+    first = false;
+  }
+  return text;
+}
+
+bool RealmTransport::fromHandOnText(const std::string& text, TransportSettings& settings,
+                                    std::vector<std::string>& heldBack) {
+  long long values[3];
+  std::size_t at = 0;
+  for (long long& value : values) {
+    const auto end = text.find(';', at);
+    if (end == std::string::npos) return false;
+    char* stop = nullptr;
+    value = std::strtoll(text.c_str() + at, &stop, 10);
+    if (stop != text.c_str() + end || value <= 0) return false;
+    at = end + 1;
+  }
+  settings.serverWait = std::chrono::milliseconds(values[0]);
+  settings.messageLimit = std::chrono::milliseconds(values[1]);
+  settings.holdoff = std::chrono::milliseconds(values[2]);
+  heldBack.clear();
+  while (at < text.size()) {
+    const auto end = std::min(text.find(',', at), text.size());
+    heldBack.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return true;
 }
 
 std::string RealmTransport::lastAnswered() { return lastKdc; }

@@ -67,6 +67,11 @@ class RealmTransport {
   void probeHeldBack(krb5_context context, const std::string& realm, const std::string& message);
 
   ServerHealth& health() { return health_; }
+
+  // The settings and the held-back servers as one line, for a helper process to start from
+  // ("wait;limit;holdoff;name,name"), and back; false when text is not such a line.
+  std::string handOnText() const;
+  static bool fromHandOnText(const std::string& text, TransportSettings& settings, std::vector<std::string>& heldBack);
   // The server that answered this thread's last KDC message ("kdc 192.0.2.1:88").
   static std::string lastAnswered();
 

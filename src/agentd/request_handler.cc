@@ -197,7 +197,7 @@ Reply RequestHandler::handle(const Request& request, const Peer& peer, HandOver*
                          "this agent does not run as root and uses credential caches only of uid " +
                              std::to_string(geteuid()));
       }
-      return runCacheHelper(request, peer.uid, peer.gid, realm_, kdcTimeout_.load());
+      return runCacheHelper(request, peer.uid, peer.gid, realm_, kerberos_.transport(), kdcTimeout_.load());
     default: return makeReply(kResultBadRequest, "request refused: not an operation");
   }
 }
