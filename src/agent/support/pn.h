@@ -45,6 +45,7 @@ inline constexpr const char* DOMAIN = "domain";
 // The Kerberos realm of the domain (the agent's; defaults to the domain in upper case). "auto": the
 // default realm of the Kerberos configuration, and the domain, when absent, that realm in lower case.
 inline constexpr const char* REALM = "realm";
+inline constexpr const char* kAutoRealm = "auto";
 
 // The directory agent's socket, and the client's time limits in milliseconds.
 inline constexpr const char* AGENT_SOCKET = "agent.socket";
