@@ -9,10 +9,11 @@ namespace vesk::db {
 
 inline constexpr const char* kLoggerName = "cli.passwddb";
 
-// Levels: progress at 0, failures at 1, system-lock failures at 3.
-inline constexpr std::uint32_t kProgress = 0;
-inline constexpr std::uint32_t kFailure = 1;
-inline constexpr std::uint32_t kSystemFailure = 3;
+// The library's records on the program's scale: progress, the failure of a step (the caller's
+// own record says what it meant), and failures of the system's lock and temporary files.
+inline constexpr LogLevel kProgress = LogLevel::kProgress;
+inline constexpr LogLevel kFailure = LogLevel::kDetail;
+inline constexpr LogLevel kSystemFailure = LogLevel::kWarning;
 
 Logger& logger();
 
@@ -33,7 +34,7 @@ struct IoFailure {
 // "<operation> of <file> failed: <reason>" (no final period).
 std::string describe(const IoFailure& failure);
 
-// Logs describe(failure) and a period at level 1.
+// Logs describe(failure) and a period at kFailure.
 void logFailure(const IoFailure& failure);
 
 }  // namespace vesk::db

@@ -2,21 +2,10 @@
 
 #include <errno.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
-
-#include "agent_protocol.h"
-#include "agent_socket.h"
-#include "paths.h"
-#include "pn.h"
-#include "props.h"
 
 namespace vesk::agentd {
 namespace {
-
-constexpr long kDefaultStatusTimeoutMs = 10000;
 
 // A value fit for the report: no separators, no control characters.
 std::string cleaned(std::string value) {
@@ -32,12 +21,6 @@ bool toNumber(const std::string& text, long long& value) {
   errno = 0;
   value = std::strtoll(text.c_str(), &end, 10);
   return errno == 0 && *end == '\0';
-}
-
-int printState(const char* state, const std::string& reason) {
-  std::printf("state: %s\n", state);
-  if (!reason.empty()) std::printf("reason: %s\n", reason.c_str());
-  return 1;
 }
 
 }  // namespace
@@ -134,50 +117,6 @@ StatusReport AgentState::report() const {
     report.reachedAgo = std::chrono::duration_cast<std::chrono::seconds>(now - reachedAt_).count();
   }
   return report;
-}
-
-int statusMain() {
-  using agentproto::Clock;
-  Props(false);
-  const std::string path = lookupProperty(PN::AGENT_SOCKET, kAgentEndpointPath);
-  const long timeoutMs = Props(false).getNumber(PN::AGENT_REPLY_TIMEOUT_MS, kDefaultStatusTimeoutMs);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : kDefaultStatusTimeoutMs);
-  int errorNumber = 0;
-  UniqueFd fd = agentproto::connectUnix(path, deadline, errorNumber);
-  if (!fd.valid()) {
-    // Nothing listens: the agent does not run. Anything else: it runs but cannot be asked.
-    const bool down = errorNumber == ENOENT || errorNumber == ECONNREFUSED;
-    return printState(down ? kStateDown : kStateUnavailable, path + ": " + std::strerror(errorNumber));
-  }
-  agentproto::Request request;
-  request.type = agentproto::MessageType::Status;
-  SecretBytes frame;
-  std::string why;
-  agentproto::InFrame answer;
-  agentproto::Reply reply;
-  StatusReport report;
-  if (!agentproto::encodeRequest(request, frame, why) ||
-      agentproto::writeAll(fd.get(), frame.data(), frame.size(), deadline, errorNumber) != agentproto::IoStatus::Ok ||
-      agentproto::readFrame(fd.get(), answer, deadline, deadline, errorNumber) != agentproto::IoStatus::Ok ||
-      answer.headerStatus != agentproto::HeaderStatus::Ok ||
-      !agentproto::decodeReply(answer.payload.data(), answer.payload.size(), reply, why) || reply.result != kResultSuccess ||
-      !decodeStatus(reply.errorText, report)) {
-    return printState(kStateUnavailable, "the agent at " + path + " gave no status" +
-                                             (reply.errorText.empty() ? "" : ": " + reply.errorText));
-  }
-  std::printf("state: %s\n", report.state.c_str());
-  if (!report.reason.empty()) std::printf("reason: %s\n", report.reason.c_str());
-  std::printf("realm: %s\n", report.realm.c_str());
-  if (report.reachedAgo < 0) {
-    std::printf("KDC last reached: never\n");
-  } else {
-    std::printf("KDC last reached: %s, %lld s ago\n", report.kdc.empty() ? "(address unknown)" : report.kdc.c_str(),
-                report.reachedAgo);
-  }
-  std::printf("host keytab: %s\n", report.keytab.empty() ? "none (KDC not verified)" : report.keytab.c_str());
-  std::printf("uptime: %lld s\n", report.uptime);
-  std::printf("requests: %llu (%llu failed)\n", report.requests, report.failed);
-  return report.state == kStateConnected ? 0 : 1;
 }
 
 }  // namespace vesk::agentd

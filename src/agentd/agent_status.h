@@ -1,9 +1,9 @@
 // The agent's state as "kestrovad status" shows it: whether the agent reaches its realm, which KDC
 // answered last and when, whether a host keytab proves the KDC genuine, uptime and request counts.
 //
-// The agent answers a Status request with a reply whose result is 0 and whose error text is the
-// report as "key=value" pairs separated by ";" (keys: state, realm, kdc, reached, reason, keytab,
-// uptime, requests, failed). Values never hold ";" or "=".
+// The agent answers a Status request with a status report: "key=value" pairs separated by ";"
+// (keys: state, realm, kdc, reached, reason, keytab, uptime, requests, failed). Values never hold
+// ";" or "=".
 #pragma once
 
 #include <chrono>
@@ -56,9 +56,5 @@ class AgentState {
   Clock::time_point started_ = Clock::now();
   Clock::time_point reachedAt_;
 };
-
-// "kestrovad status": asks the running agent through its socket and prints its state. Exits 0
-// only when the agent is connected to its realm.
-int statusMain();
 
 }  // namespace vesk::agentd

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent_socket.h"
+#include "agent_exchange.h"
 
 extern char** environ;
 
@@ -58,6 +58,20 @@ bool isTraced() {
   return line == nullptr || std::strtol(line + 11, nullptr, 10) != 0;
 }
 
+// What a helper that gave no answer did, from its wait status.
+std::string helperFailureText(int waitStatus) {
+  if (WIFSIGNALED(waitStatus)) return "ended by signal " + std::to_string(WTERMSIG(waitStatus));
+  if (!WIFEXITED(waitStatus)) return "no answer";
+  switch (static_cast<HelperExit>(WEXITSTATUS(waitStatus))) {
+    case HelperExit::kIdentityNotTaken: return "cannot take the caller's identity";
+    case HelperExit::kNotStarted: return "cannot be started";
+    case HelperExit::kTraced: return "it is being traced";
+    default: return "no answer";
+  }
+}
+
+int exitWith(HelperExit status) { return static_cast<int>(status); }
+
 }  // namespace
 
 bool prepareCacheHelper(std::string& why) {
@@ -72,9 +86,6 @@ bool prepareCacheHelper(std::string& why) {
 Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, const RealmSettings& realm,
                      std::chrono::milliseconds timeout) {
   if (!executable.valid()) return helperFailure("the credential cache helper is not available");
-  SecretBytes frame;
-  std::string why;
-  if (!agentproto::encodeRequest(request, frame, why)) return helperFailure("cannot pass the request on: " + why);
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     return helperFailure(std::string("cannot start the credential cache helper: ") + std::strerror(errno));
@@ -94,42 +105,35 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
   const pid_t pid = fork();
   if (pid < 0) return helperFailure(std::string("cannot start the credential cache helper: ") + std::strerror(errno));
   if (pid == 0) {
-    if (dup2(socketFd, 0) != 0) _exit(126);
+    if (dup2(socketFd, 0) != 0) _exit(static_cast<int>(HelperExit::kIdentityNotTaken));
     if (dropIdentity) {
       // Raw system calls: in the child of a threaded process only this one thread exists.
       if (syscall(SYS_setgroups, 1, &gid) != 0 || syscall(SYS_setresgid, gid, gid, gid) != 0 ||
           syscall(SYS_setresuid, uid, uid, uid) != 0) {
-        _exit(126);
+        _exit(static_cast<int>(HelperExit::kIdentityNotTaken));
       }
     }
     fexecve(helperFd, argv, environ);
-    _exit(127);
+    _exit(static_cast<int>(HelperExit::kNotStarted));
   }
   theirs.reset();
-  const auto deadline = Clock::now() + timeout;
-  int errorNumber = 0;
-  IoStatus status = agentproto::writeAll(ours.get(), frame.data(), frame.size(), deadline, errorNumber);
-  agentproto::InFrame answer;
-  if (status == IoStatus::Ok) status = agentproto::readFrame(ours.get(), answer, deadline, deadline, errorNumber);
-  const bool timedOut = status == IoStatus::Timeout;
-  const int exitStatus = reap(pid, status != IoStatus::Ok);
-  if (timedOut) {
-    Reply reply;
-    reply.result = kResultKdcTimeout;
-    reply.errorText = "The Kerberos servers of realm " + realm.realm + " did not answer within " +
-                      std::to_string(timeout.count()) + " ms";
-    return reply;
-  }
   Reply reply;
-  if (status != IoStatus::Ok || answer.headerStatus != agentproto::HeaderStatus::Ok ||
-      answer.header.type != MessageType::Reply ||
-      !agentproto::decodeReply(answer.payload.data(), answer.payload.size(), reply, why)) {
-    std::string detail = "no answer";
-    if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 126) detail = "cannot take the caller's identity";
-    else if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 127) detail = "cannot be started";
-    else if (WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 6) detail = "it is being traced";
-    else if (WIFSIGNALED(exitStatus)) detail = "ended by signal " + std::to_string(WTERMSIG(exitStatus));
-    return helperFailure("the credential cache helper failed: " + detail);
+  agentproto::ExchangeFailure failure;
+  const bool answered = agentproto::exchange(ours.get(), request, Clock::now() + timeout, reply, failure);
+  // A helper that closed its end has ended by itself: its exit status says why.
+  const int exitStatus = reap(pid, !answered && failure.io != IoStatus::Closed);
+  if (!answered && failure.step == agentproto::ExchangeStep::Encode) {
+    return helperFailure("cannot pass the request on: " + failure.why);
+  }
+  if (!answered && failure.io == IoStatus::Timeout) {
+    Reply silent;
+    silent.result = kResultKdcTimeout;
+    silent.errorText = "The Kerberos servers of realm " + realm.realm + " did not answer within " +
+                       std::to_string(timeout.count()) + " ms";
+    return silent;
+  }
+  if (!answered || !reply.statusReport.empty()) {
+    return helperFailure("the credential cache helper failed: " + helperFailureText(exitStatus));
   }
   return reply;
 }
@@ -138,15 +142,15 @@ int cacheHelperMain(int argc, char** argv) {
   // The helper runs as the caller, who must not attach to it or read its memory: the request
   // holds a new password.
   // A tracer that attached between exec and this point stays attached: refuse to go on then.
-  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || isTraced()) return 6;
-  if (argc != 4) return 2;
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || isTraced()) return exitWith(HelperExit::kTraced);
+  if (argc != 4) return exitWith(HelperExit::kUsage);
   const KerberosClient client(RealmSettings{argv[2], argv[3], "", false});
   const auto deadline = Clock::now() + std::chrono::seconds(30);
   int errorNumber = 0;
   agentproto::InFrame frame;
   if (agentproto::readFrame(0, frame, deadline, deadline, errorNumber) != IoStatus::Ok ||
       frame.headerStatus != agentproto::HeaderStatus::Ok) {
-    return 3;
+    return exitWith(HelperExit::kNoRequest);
   }
   agentproto::Request request;
   std::string why;
@@ -161,8 +165,10 @@ int cacheHelperMain(int argc, char** argv) {
     reply = helperFailure("not a credential cache request");
   }
   SecretBytes out;
-  if (!agentproto::encodeReply(reply, out, why)) return 4;
-  return agentproto::writeAll(0, out.data(), out.size(), deadline, errorNumber) == IoStatus::Ok ? 0 : 5;
+  if (!agentproto::encodeReply(reply, out, why)) return exitWith(HelperExit::kReplyNotEncoded);
+  return exitWith(agentproto::writeAll(0, out.data(), out.size(), deadline, errorNumber) == IoStatus::Ok
+                      ? HelperExit::kAnswered
+                      : HelperExit::kReplyNotSent);
 }
 
 }  // namespace vesk::agentd

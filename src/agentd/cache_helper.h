@@ -18,6 +18,18 @@ namespace vesk::agentd {
 
 inline constexpr const char* kCacheHelperArgument = "--cache-helper";
 
+// The helper's exit statuses. An answered request exits kAnswered whatever its result.
+enum class HelperExit : int {
+  kAnswered = 0,
+  kUsage = 2,             // not started with the helper's arguments
+  kNoRequest = 3,         // no well-formed request frame arrived
+  kReplyNotEncoded = 4,
+  kReplyNotSent = 5,
+  kTraced = 6,            // a tracer was attached, or the process could not be made non-traceable
+  kIdentityNotTaken = 126,  // the child could not take the caller's user and group IDs
+  kNotStarted = 127,        // the executable could not be run
+};
+
 // Opens the running executable so that helpers can be started from it later; false with the
 // reason when it cannot.
 bool prepareCacheHelper(std::string& why);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "agent_server.h"
-#include "agent_status.h"
+#include "status_command.h"
 #include "cache_helper.h"
 #include "config_check.h"
 #include "logger.h"
@@ -80,7 +80,7 @@ bool installSignals(std::string& why) {
 
 int fail(const std::string& why, int status) {
   std::fprintf(stderr, "kestrovad: %s\n", why.c_str());
-  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(4, "cannot start: %s", why.c_str());
+  vesk::Logger::GetLogger("agentd")->log(vesk::LogLevel::kError, "cannot start: %s", why.c_str());
   return status;
 }
 
@@ -91,12 +91,13 @@ bool syslogSocketPresent() {
 
 // Says on standard error what is wrong with the settings file; a file refused as untrustworthy
 // has already been reported by the settings themselves.
-void reportSettingsProblems() {
-  const std::string path = vesk::settingsPath();
-  const vesk::SettingsFile file = vesk::readSettingsFile(path, vesk::privilegedProcess());
-  if (file.state == vesk::SettingsFileState::Refused) return;
+void reportSettingsProblems(const vesk::Properties& settings) {
+  if (vesk::settingsFileState() == vesk::SettingsFileState::Refused) return;
+  vesk::SettingsFile file;
+  file.props = settings;
+  file.state = vesk::settingsFileState();
   vesk::agentd::ConfigReport report;
-  vesk::agentd::checkSettingsFile(file, path, report);
+  vesk::agentd::checkSettingsFile(file, vesk::settingsPath(), report);
   for (const auto& problem : report.problems) std::fprintf(stderr, "kestrovad: %s\n", problem.c_str());
 }
 
@@ -105,10 +106,10 @@ int serve() {
   // Before any thread starts: every thread inherits the blocked SIGHUP.
   if (!vesk::agentd::SettingsReloader::blockSignal(why)) return fail(why, kExitFailure);
   if (!syslogSocketPresent()) vesk::Logger::copySyslogToStandardError(true);
-  vesk::loadSettings();
-  reportSettingsProblems();
+  const vesk::Properties& props = vesk::loadSettings();
+  reportSettingsProblems(props);
   vesk::agentd::ServerSettings settings;
-  if (!vesk::agentd::ServerSettings::fromProps(settings, why)) return fail(why, vesk::agentd::kExitConfiguration);
+  if (!vesk::agentd::readServerSettings(props, settings, why)) return fail(why, vesk::agentd::kExitConfiguration);
   if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why, kExitFailure);
   vesk::agentd::AgentServer server(settings);
   if (!server.listen(why)) return fail(why, kExitFailure);
@@ -116,7 +117,7 @@ int serve() {
   if (!reloader.start(server, why)) return fail(why, kExitFailure);
   const bool ended = server.run(stopReader.get());
   reloader.stop();
-  if (auto logger = vesk::Logger::GetLogger("agentd")) logger->log(2, "stopped");
+  vesk::Logger::GetLogger("agentd")->log(vesk::LogLevel::kInfo, "stopped");
   // Threads still waiting inside the Kerberos library hold nothing that needs cleaning up: leave
   // without running destructors under them.
   if (!ended) _exit(0);

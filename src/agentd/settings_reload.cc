@@ -56,20 +56,18 @@ void SettingsReloader::waitLoop(AgentServer& server) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
     if (stopping_) return;
-    loadSettings();
-    auto logger = Logger::GetLogger("agentd");
+    const Properties& props = loadSettings();
+    const auto logger = Logger::GetLogger("agentd");
     ServerSettings fresh;
     std::string why;
-    if (!ServerSettings::fromProps(fresh, why)) {
-      if (logger) logger->log(3, "settings re-read from %s: %s; serving on as before", settingsPath().c_str(), why.c_str());
+    if (!readServerSettings(props, fresh, why)) {
+      logger->log(LogLevel::kWarning, "settings re-read from %s: %s; serving on as before", settingsPath().c_str(), why.c_str());
       continue;
     }
-    const bool complete = server.applySettings(fresh);
-    if (!logger) continue;
-    if (complete) {
-      logger->log(2, "settings re-read from %s", settingsPath().c_str());
+    if (server.applySettings(fresh)) {
+      logger->log(LogLevel::kInfo, "settings re-read from %s", settingsPath().c_str());
     } else {
-      logger->log(3, "settings re-read from %s; the new socket, realm or domain take effect when the agent starts again",
+      logger->log(LogLevel::kWarning, "settings re-read from %s; the new socket, realm or domain take effect when the agent starts again",
                   settingsPath().c_str());
     }
   }

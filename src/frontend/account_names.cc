@@ -24,7 +24,7 @@ bool resolveCurrentUser(PasswordRequest& request) {
   const struct passwd* entry = getpwuid(uid);
   if (entry == nullptr) {
     std::cerr << "Error: " << "Current user is not known. UID=" << static_cast<unsigned>(uid) << std::endl;
-    if (logger && logger->isEnabled(4)) logger->log(4, "Current user is not known. UID=%u", static_cast<unsigned>(uid));
+    logger->log(vesk::LogLevel::kError, "Current user is not known. UID=%u", static_cast<unsigned>(uid));
     return false;
   }
   const std::string localName = entry->pw_name;

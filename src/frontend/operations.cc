@@ -32,7 +32,7 @@ int audited(vesk::AuditEvent event, const char* operation, const PasswordRequest
   } else if (const struct passwd* entry = getpwuid(getuid())) {
     account = entry->pw_name;
   }
-  vesk::sendAuditRecord(event, operation, account, vesk::kUnknownAccountId, status == kExitSuccess);
+  vesk::sendAuditRecord(event, operation, account, status == kExitSuccess);
   return status;
 }
 
@@ -143,7 +143,7 @@ int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
   if (result == vesk::kResultSuccess) return vesk::kResultSuccess;
   if (result == vesk::kResultKerberos) {
     const int code = session.lastErrorCode;
-    if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s (%d)", session.lastErrorText.c_str(), code);
+    logger->log(vesk::LogLevel::kError, "Error: %s (%d)", session.lastErrorText.c_str(), code);
     const int translated = translateKerberosFailure(code, !ownChange);
     if (outcome != nullptr) {
       // With -a, every Kerberos failure but the password server's refusal is the administrator's
@@ -157,7 +157,7 @@ int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
     return translated;
   }
   const std::string text = session.errorString(result);
-  if (logger && logger->isEnabled(4)) logger->log(4, "Error: %s", text.c_str());
+  logger->log(vesk::LogLevel::kError, "Error: %s", text.c_str());
   if (outcome != nullptr) {
     outcome->errorText = text;
     if (result == vesk::kResultPolicy) outcome->serverText = session.lastErrorText;

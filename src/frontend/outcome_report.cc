@@ -1,10 +1,5 @@
 #include "outcome_report.h"
 
-extern "C" {
-#include <et/com_err.h>
-#include <krb5/krb5.h>
-}
-
 #include <iostream>
 
 #include "agent_protocol.h"
@@ -82,10 +77,8 @@ int classify(const char* operation, const PasswordRequest& request, const std::s
     reason = "Unexpected Error: " + outcome.errorText;
     if (!outcome.errorText.empty()) std::cerr << "Error: " << outcome.errorText << std::endl;
   }
-  if (logger && logger->isEnabled(3)) {
-    logger->log(3, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
+  logger->log(vesk::LogLevel::kWarning, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
                 reason.c_str());
-  }
   return status;
 }
 
@@ -93,9 +86,7 @@ int closeRun(const char* operation, const PasswordRequest& request, const std::s
              int status) {
   if (request.debug) std::cerr << "all done exit(" << status << ")" << std::endl;
   if (status == 0) {
-    if (logger && logger->isEnabled(2)) {
-      logger->log(2, "Password %s with tarvenko successful for user %s ", operation, shownName(request.user));
-    }
+    logger->log(vesk::LogLevel::kInfo, "Password %s with tarvenko successful for user %s ", operation, shownName(request.user));
   } else {
     std::cerr << "Password " << operation << " failed for user " << shownName(request.user) << std::endl;
   }
@@ -131,14 +122,13 @@ int reportOutcome(const char* operation, const PasswordRequest& request, const s
     std::cerr << "Error: User not found, this may indicate network issues." << std::endl;
     status = kExitNoSuchAccount;
   } catch (const KerberosException& e) {
-    initialize_krb5_error_table();
-    std::cerr << "\nError: (kerberos) " << ": " << error_message(e.getCode()) << std::endl;
+    std::cerr << "\nError: (kerberos) " << ": " << e.what() << std::endl;
     status = kExitUnexpected;
   } catch (const BaseException& e) {
     if (isCredentialCode(e.getCode())) {
       std::cerr << "\nError: invalid credentials" << std::endl;
       status = kExitBadCredentials;
-    } else if (status == 0) {
+    } else {
       std::cerr << "\nError: " << e.getMessage() << std::endl;
       status = kExitUnexpected;
     }
@@ -169,9 +159,7 @@ int reportUnreadablePrompt(const char* operation, const PasswordRequest& request
     default:
       std::cerr << "Error: could not read the " << what << " (end of input or no terminal)" << std::endl;
   }
-  if (logger && logger->isEnabled(3)) {
-    logger->log(3, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
+  logger->log(vesk::LogLevel::kWarning, "Password %s with tarvenko failed for user %s: %s", operation, shownName(request.user),
                 (std::string("no ") + what + " could be read").c_str());
-  }
   return closeRun(operation, request, logger, kExitPromptFailed);
 }

@@ -40,19 +40,19 @@ bool openLocked(Operator& op, const PasswdRun& run, const char* path) {
 
 // Commits op after update; keeps the line that tells what failed (or the warning of a change
 // that took effect) for the closing message. kLocalChanged when both succeeded, otherwise
-// kLocalFileFailed.
+// kLocalChangeNotMade.
 template <typename Operator>
 LocalResult commitUpdate(Operator& op, bool updated, PasswdRun& run, const char* path) {
   const bool committed = op.commit();
   run.updateNote = describeUpdateProblem(op.storage.lastProblem(), path);
-  return updated && committed ? kLocalChanged : kLocalFileFailed;
+  return updated && committed ? kLocalChanged : kLocalChangeNotMade;
 }
 
 }  // namespace
 
 LocalResult updateShadowPassword(PasswdRun& run, const char* path, bool recheckAging) {
   vesk::DBOperator<vesk::DBShadow, vesk::DBFile> op(path);
-  if (!openLocked(op, run, path)) return kLocalFileFailed;
+  if (!openLocked(op, run, path)) return kLocalChangeNotMade;
   vesk::DBShadow record = op.find(run.targetName);
   if (record.isEmpty()) {
     std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());
@@ -76,7 +76,7 @@ LocalResult updateShadowPassword(PasswdRun& run, const char* path, bool recheckA
 
 LocalResult updatePasswdPassword(PasswdRun& run, const char* path) {
   vesk::DBOperator<vesk::DBPasswd, vesk::DBFile> op(path);
-  if (!openLocked(op, run, path)) return kLocalFileFailed;
+  if (!openLocked(op, run, path)) return kLocalChangeNotMade;
   vesk::DBPasswd record = op.find(run.targetName);
   if (record.isEmpty()) {
     std::fprintf(stderr, "%s: cannot find user %s\n", run.progName.c_str(), run.targetName.c_str());

@@ -22,18 +22,18 @@ constexpr const char* const kNoEnvironment[] = {nullptr};
 
 void run(const char* path, const char* const arguments[]) {
   if (access(path, X_OK) != 0) return;
-  auto logger = vesk::Logger::GetLogger("cli.passwd");
+  const auto logger = vesk::Logger::GetLogger("cli.passwd");
   const vesk::UniqueFd null(open(vesk::kNullDevicePath, O_RDWR | O_CLOEXEC));
   if (!null.valid()) {
-    if (logger && logger->isEnabled(3)) logger->log(3, "cache not refreshed: %s: %s", path, std::strerror(errno));
+    logger->log(vesk::LogLevel::kWarning, "cache not refreshed: %s: %s", path, std::strerror(errno));
     return;
   }
   const int fds[3] = {null.get(), null.get(), null.get()};
   const int status = spawnfve(0, 3, fds, path, arguments, kNoEnvironment);
   if (status == 0) {
-    if (logger && logger->isEnabled(0)) logger->log(0, "cache refreshed: %s %s", path, arguments[1]);
-  } else if (logger && logger->isEnabled(3)) {
-    logger->log(3, "cache not refreshed: %s %s: %s", path, arguments[1],
+    logger->log(vesk::LogLevel::kProgress, "cache refreshed: %s %s", path, arguments[1]);
+  } else {
+    logger->log(vesk::LogLevel::kWarning, "cache not refreshed: %s %s: %s", path, arguments[1],
                 status < 0 ? std::strerror(errno) : ("status " + std::to_string(status)).c_str());
   }
 }

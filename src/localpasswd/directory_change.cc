@@ -51,8 +51,8 @@ LocalResult runDirectoryChange(const PasswdRun& run) {
                    run.progName.c_str());
       return kLocalDirectoryOutcomeUnknown;
     }
-    return kLocalDirectoryFailed;
+    return kLocalFailed;
   } catch (...) {
-    return kLocalDirectoryFailed;
+    return kLocalFailed;
   }
 }

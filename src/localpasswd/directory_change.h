@@ -5,6 +5,6 @@
 
 // Asks for the old password and the new one twice (prompts from the settings) and hands them to
 // the agent. Returns kLocalChanged, kLocalRefused when refused or abandoned (messages printed),
-// kLocalDirectoryFailed when the agent failed, kLocalDirectoryOutcomeUnknown when the directory did
+// kLocalFailed when the agent failed, kLocalDirectoryOutcomeUnknown when the directory did
 // not confirm the change in time.
 LocalResult runDirectoryChange(const PasswdRun& run);

@@ -39,16 +39,14 @@ constexpr PromptText kRenewPrompt{nullptr, "Re-enter new password: "};
 void printUsage(const PasswdRun& run) { std::fprintf(stderr, "usage: %s [name]\n", run.progName.c_str()); }
 
 // One record on authpriv for every change and refusal: who, whose account, what happened.
-void logOutcome(const PasswdRun& run, std::uint32_t level, const char* outcome) {
-  auto logger = vesk::Logger::GetLogger("cli.passwd");
-  if (logger && logger->isEnabled(level)) {
-    logger->log(level, "password change by %s (uid %u) for %s: %s", run.callerName.empty() ? "?" : run.callerName.c_str(),
-                static_cast<unsigned>(run.callerUid), run.targetName.empty() ? "?" : run.targetName.c_str(), outcome);
-  }
+void logOutcome(const PasswdRun& run, vesk::LogLevel level, const char* outcome) {
+  vesk::Logger::GetLogger("cli.passwd")
+      ->log(level, "password change by %s (uid %u) for %s: %s", run.callerName.empty() ? "?" : run.callerName.c_str(),
+            static_cast<unsigned>(run.callerUid), run.targetName.empty() ? "?" : run.targetName.c_str(), outcome);
 }
 
 LocalResult refuse(const PasswdRun& run, const char* outcome) {
-  logOutcome(run, 3, outcome);
+  logOutcome(run, vesk::LogLevel::kWarning, outcome);
   return kLocalRefused;
 }
 
@@ -58,12 +56,12 @@ bool reportUnusableLine(const PasswdRun& run) {
   switch (lastPromptFailure()) {
     case PromptFailure::kNulByte:
       std::fprintf(stderr, "%s: the password contains a NUL byte; it was not used\n", run.progName.c_str());
-      logOutcome(run, 3, "refused: a password with a NUL byte");
+      logOutcome(run, vesk::LogLevel::kWarning, "refused: a password with a NUL byte");
       return true;
     case PromptFailure::kLineTooLong:
       std::fprintf(stderr, "%s: the password is longer than %u characters; it was not used\n",
                    run.progName.c_str(), kMaxPasswordLine);
-      logOutcome(run, 3, "refused: a password line too long");
+      logOutcome(run, vesk::LogLevel::kWarning, "refused: a password line too long");
       return true;
     default:
       return false;
@@ -81,14 +79,14 @@ LocalResult abandon(const PasswdRun& run, const char* outcome) {
 LocalResult reportUpdate(const PasswdRun& run, LocalResult result, const char* changed, const char* failed) {
   if (result == kLocalChanged) {
     std::fprintf(stderr, "%s: password updated successfully\n", run.progName.c_str());
-    logOutcome(run, 2, changed);
+    logOutcome(run, vesk::LogLevel::kInfo, changed);
   } else {
     std::fprintf(stderr, "%s: cannot update password\n", run.progName.c_str());
-    logOutcome(run, 3, failed);
+    logOutcome(run, vesk::LogLevel::kWarning, failed);
   }
   if (!run.updateNote.empty()) {
     std::fprintf(stderr, "%s: %s\n", run.progName.c_str(), run.updateNote.c_str());
-    logOutcome(run, 3, run.updateNote.c_str());
+    logOutcome(run, vesk::LogLevel::kWarning, run.updateNote.c_str());
   }
   return result;
 }
@@ -110,7 +108,7 @@ std::string findCallerName(uid_t uid) {
 LocalResult directoryRoad(PasswdRun& run) {
   if (!vesk::dropToUserKeepingAudit(getuid())) {
     std::fprintf(stderr, "%s: cannot give up privileges\n", run.progName.c_str());
-    return kLocalDirectoryFailed;
+    return kLocalFailed;
   }
   if (run.targetName != run.callerName) {
     std::fprintf(stderr, "%s: you may not change the password for AD user %s\n", run.progName.c_str(),
@@ -121,13 +119,13 @@ LocalResult directoryRoad(PasswdRun& run) {
   std::fflush(stdout);
   const LocalResult result = runDirectoryChange(run);
   if (result == kLocalDirectoryOutcomeUnknown) {
-    logOutcome(run, 3, "directory change sent, outcome unknown");
-    return kLocalDirectoryFailed;
+    logOutcome(run, vesk::LogLevel::kWarning, "directory change sent, outcome unknown");
+    return kLocalFailed;
   }
   if (result == kLocalRefused && reportUnusableLine(run)) return kLocalRefused;
   if (result == kLocalRefused) {
-    logOutcome(run, 3, "directory change refused or abandoned");
-    return kLocalFileFailed;
+    logOutcome(run, vesk::LogLevel::kWarning, "directory change refused or abandoned");
+    return kLocalChangeNotMade;
   }
   return reportUpdate(run, result, "directory password changed",
                       "directory change failed");
@@ -145,12 +143,12 @@ LocalResult localRoad(PasswdRun& run) {
     if (!callerIsRoot && !hashCanVerify(run.storedHash)) {
       std::fprintf(stderr, "%s: cannot reach the directory agent to change the password of %s: %s; password unchanged\n",
                    run.progName.c_str(), run.targetName.c_str(), run.directoryOutage.c_str());
-      logOutcome(run, 3, ("failed: directory unreachable: " + run.directoryOutage).c_str());
-      return kLocalDirectoryFailed;
+      logOutcome(run, vesk::LogLevel::kWarning, ("failed: directory unreachable: " + run.directoryOutage).c_str());
+      return kLocalFailed;
     }
     std::fprintf(stderr, "%s: cannot reach the directory agent (%s); only the local password of %s will change\n",
                  run.progName.c_str(), run.directoryOutage.c_str(), run.targetName.c_str());
-    logOutcome(run, 2, ("directory unreachable, local road: " + run.directoryOutage).c_str());
+    logOutcome(run, vesk::LogLevel::kInfo, ("directory unreachable, local road: " + run.directoryOutage).c_str());
   }
   if (!callerIsRoot) {
     const AgingVerdict verdict = checkAgingRules(run.shadow, time(nullptr));
@@ -173,8 +171,8 @@ LocalResult localRoad(PasswdRun& run) {
         return refuse(run, "refused: incorrect old password");
       case OldPasswordCheck::kOutOfMemory:
         std::fprintf(stderr, "%s: out of memory while checking the old password\n", run.progName.c_str());
-        logOutcome(run, 3, "failed: out of memory while checking the old password");
-        return kLocalFileFailed;
+        logOutcome(run, vesk::LogLevel::kWarning, "failed: out of memory while checking the old password");
+        return kLocalChangeNotMade;
     }
   }
 
@@ -205,15 +203,15 @@ LocalResult localRoad(PasswdRun& run) {
   std::string error;
   const vesk::HashScheme configured = configuredHashScheme(
       vesk::lookupProperty(vesk::PN::PASSWD_HASH_SCHEME, std::string()), kLoginDefsPath, &error);
-  if (!error.empty()) logOutcome(run, 3, error.c_str());
+  if (!error.empty()) logOutcome(run, vesk::LogLevel::kWarning, error.c_str());
   std::string newHash;
   const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, configured, newHash, error);
   run.newPassword.shred();
   old.shred();
   if (!hashed) {
     std::fprintf(stderr, "%s: cannot hash the new password: %s\n", run.progName.c_str(), error.c_str());
-    logOutcome(run, 3, "failed: cannot hash the new password");
-    return kLocalFileFailed;
+    logOutcome(run, vesk::LogLevel::kWarning, "failed: cannot hash the new password");
+    return kLocalChangeNotMade;
   }
   run.storedHash = newHash;
 
@@ -253,12 +251,12 @@ LocalResult localPasswdMain(int argc, char** argv) {
   // A core dump of this process could hold password hashes and typed passwords.
   if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
     std::perror("prctl");
-    return kLocalDirectoryFailed;
+    return kLocalFailed;
   }
   // While still privileged: the caller's limits must not cut a rewrite of an account file short.
   if (!raiseWriteLimits()) {
     std::perror("passwd: cannot raise the resource limits");
-    return kLocalFileFailed;
+    return kLocalChangeNotMade;
   }
   PasswdRun run;
   std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";
@@ -301,9 +299,9 @@ LocalResult localPasswdMain(int argc, char** argv) {
   // The kernel names the sender's real user as the record's uid: the caller, not the root that
   // the write needed.
   if (getuid() != run.callerUid && setreuid(run.callerUid, static_cast<uid_t>(-1)) != 0) {
-    logOutcome(run, 3, "cannot give the real user id back for the audit record");
+    logOutcome(run, vesk::LogLevel::kWarning, "cannot give the real user id back for the audit record");
   }
-  vesk::sendAuditRecord(vesk::AuditEvent::kPasswordChange, "change password", run.targetName, target->pw_uid,
+  vesk::sendAuditRecord(vesk::AuditEvent::kPasswordChange, "change password", run.targetName,
                         result == kLocalChanged);
   return result;
 }

@@ -12,8 +12,7 @@ namespace {
 constexpr const char* kQualityLibrary = "libpwquality.so.1";
 
 void logProblem(const char* what) {
-  auto logger = vesk::Logger::GetLogger("cli.passwd");
-  if (logger && logger->isEnabled(3)) logger->log(3, "password quality: %s", what);
+  vesk::Logger::GetLogger("cli.passwd")->log(vesk::LogLevel::kWarning, "password quality: %s", what);
 }
 
 }  // namespace

@@ -43,15 +43,15 @@ std::optional<LocalResult> handOverToSystemPasswd(int argc, char** argv, const c
   if (program.empty() || !hasForeignOption(argc, argv)) return std::nullopt;
   if (program[0] != '/') {
     std::fprintf(stderr, "%s: the system's passwd program %s is not an absolute path\n", progName, program.c_str());
-    return kLocalDirectoryFailed;
+    return kLocalFailed;
   }
   if (!becomeCaller()) {
     std::fprintf(stderr, "%s: cannot give up privileges\n", progName);
-    return kLocalDirectoryFailed;
+    return kLocalFailed;
   }
   std::fflush(stdout);
   execv(program.c_str(), argv);
   std::fprintf(stderr, "%s: cannot run the system's passwd program %s: %s\n", progName, program.c_str(),
                strerror(errno));
-  return kLocalDirectoryFailed;
+  return kLocalFailed;
 }

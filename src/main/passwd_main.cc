@@ -8,9 +8,9 @@ int exitStatusForLocalResult(LocalResult result) {
     case kLocalChanged: return kExitSuccess;
     case kLocalRefused: return kExitNotPermitted;
     case kLocalHelp: return kExitUsage;
-    case kLocalFileFailed: return kExitUnexpected;
+    case kLocalChangeNotMade: return kExitUnexpected;
     case kLocalBadUsage: return kExitUsage;
-    case kLocalDirectoryFailed:
+    case kLocalFailed:
     case kLocalDirectoryOutcomeUnknown: return kExitUnexpected;
   }
   return kExitUnexpected;

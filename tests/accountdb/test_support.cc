@@ -77,7 +77,7 @@ LogCapture::LogCapture() {
 void LogCapture::clear() {
   static unsigned serial = 0;
   marker_ = "mark " + std::to_string(getpid()) + " " + std::to_string(++serial);
-  Logger::GetLogger("test.mark")->log(0, "%s", marker_.c_str());
+  Logger::GetLogger("test.mark")->log(vesk::LogLevel::kProgress, "%s", marker_.c_str());
 }
 
 std::vector<std::string> LogCapture::records() const {

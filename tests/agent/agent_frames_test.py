@@ -117,7 +117,7 @@ def main(directory, kestrovad):
 
     # A payload that breaks a field's rules is refused; the connection goes on serving.
     with connect(path) as s:
-        for bad in (get_user_payload("al\x1bice"), get_user_payload("a" * 300), text("alice"),
+        for bad in (get_user_payload("al\x1bice"), get_user_payload("a" * 257), text("alice"),
                     get_user_payload("alice") + b"\0", text("alice") + text(b"pass\0word")):
             message_type = VALIDATE if bad.endswith(b"word") else GET_USER
             s.sendall(frame(message_type, bad))
@@ -125,6 +125,8 @@ def main(directory, kestrovad):
             assert reply is not None and reply[0] == BAD_REQUEST, (bad, reply)
         s.sendall(frame(GET_USER, get_user_payload("alice")))
         assert read_reply(s)[0] == 0
+        s.sendall(frame(GET_USER, get_user_payload("a" * 256)))  # the longest name is a name
+        assert read_reply(s)[0] != BAD_REQUEST
 
     rng = random.Random(20261206)
     for _ in range(200):

@@ -44,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Request request;
     if (decodeRequest(static_cast<MessageType>(type), payload, length, request, why)) roundTripRequest(request);
   }
-  Reply reply;
-  if (decodeReply(payload, length, reply, why)) {
+  for (MessageType type : {MessageType::Reply, MessageType::StatusReport}) {
+    Reply reply;
+    if (!decodeReply(type, payload, length, reply, why)) continue;
     vesk::SecretBytes frame;
     check(encodeReply(reply, frame, why));
   }

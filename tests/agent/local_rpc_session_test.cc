@@ -155,9 +155,26 @@ TEST_F(LocalRpcSessionTest, AgentThatClosesOrAnswersGarbageRaisesIpcException) {
     frame[5] = 7;  // another protocol version
     send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
   });
+  {
+    LocalRpcSession session("/var/kestrova/daemon", false, false);
+    const std::string text = expectIpcFailure([&] { session.getUser("alice", UNIX_ONLY); }, kReplyTimeoutMs);
+    EXPECT_NE(text.find("unsupported protocol version"), std::string::npos) << text;
+  }
+  server_.join();
+  unlink(socket_.c_str());
+  // An error text that would move the terminal's cursor: never shown, the reply is refused.
+  serveOnce([](int fd) {
+    readRequest(fd);
+    const std::string text = "bad\x1b[2J";
+    std::string payload = std::string("\0\0\0\x15\0\0\0\0", 8) + '\0' + static_cast<char>(text.size()) + text +
+                          std::string("\0\0", 2);
+    std::string frame = std::string("KSTV\0\x01\x01\0", 8) + std::string(3, '\0') + static_cast<char>(payload.size());
+    frame += payload;
+    send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+  });
   LocalRpcSession session("/var/kestrova/daemon", false, false);
   const std::string text = expectIpcFailure([&] { session.getUser("alice", UNIX_ONLY); }, kReplyTimeoutMs);
-  EXPECT_NE(text.find("unsupported protocol version"), std::string::npos) << text;
+  EXPECT_NE(text.find("malformed"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 """The passwd personality for accounts the directory agent knows: only the caller's own, through
 the agent, with the prompts of the settings."""
 import os
+import pwd
 import sys
 
 import krbrealm
@@ -32,10 +33,19 @@ def run_tests(box, realm, agent, binary, check):
         check.equal(what + ": stdout", r.out, out)
         check.equal(what + ": stderr", r.err, err)
 
-    # A directory account changes its own password through the agent, with the settings' prompts.
-    answers = [("Current AD password: ", krbrealm.ALICE_PASSWORD), ("New AD password: ", "Alice-Passw0rd5"),
+    # A directory account changes its own password through the agent, with the settings' prompts,
+    # having given up root for good before the first prompt.
+    ids = []
+
+    def current_password(pid):
+        with open("/proc/%d/status" % pid) as f:
+            ids.extend(line.split()[1:] for line in f if line.startswith(("Uid:", "Gid:")))
+        return krbrealm.ALICE_PASSWORD
+    answers = [("Current AD password: ", current_password), ("New AD password: ", "Alice-Passw0rd5"),
                ("Repeat new AD password: ", "Alice-Passw0rd5")]
     r = box.run([passwd], user="alice", answers=answers)
+    alice = pwd.getpwnam("alice")
+    check.equal("directory road: the caller's ids only", ids, [[str(alice.pw_uid)] * 4, [str(alice.pw_gid)] * 4])
     expect("own directory change", r, 0, "Changing password for alice\n", "passwd: password updated successfully\n")
     check.equal("own directory change: prompts", r.tty,
                 "Current AD password: \nNew AD password: \nRepeat new AD password: \n")

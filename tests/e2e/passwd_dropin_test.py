@@ -16,10 +16,13 @@ def main():
         r = box.run([passwd, "-S", "alice"], user="alice")
         check.equal("-S without passwd.system: the usage", (r.status, "usage: passwd [name]" in r.err), (7, True))
 
-        # A stand-in shows the identity it runs with and the arguments it gets.
+        # A stand-in shows the identity it runs with and the arguments it gets. Not a shell: a shell
+        # gives up an effective uid that differs from the real one by itself.
         probe = os.path.join(box.root, "probe")
         with open(probe, "w") as f:
-            f.write("#!/bin/sh\ngrep -E '^(Uid|Gid):' /proc/$$/status\nprintf '[%s]' \"$@\"\necho\nexit 3\n")
+            f.write("#!/usr/bin/python3\nimport sys\nfor key in ('Uid:', 'Gid:'):\n"
+                    "    print(next(l for l in open('/proc/self/status') if l.startswith(key)), end='')\n"
+                    "print(''.join('[%s]' % a for a in sys.argv[1:]))\nsys.exit(3)\n")
         os.chmod(probe, 0o755)
         box.write_settings({"passwd.system": probe})
         r = box.run([passwd, "-S", "alice", "; id", "$(id)"], user="alice")

@@ -1,8 +1,10 @@
 """The passwd personality on local accounts, installed set-user-ID in a private /etc."""
 import os
 import pwd
+import signal
 import subprocess
 import sys
+import threading
 import time
 
 import sandbox
@@ -27,6 +29,8 @@ def main():
                             "agent.connect.timeout.ms": "200"})
         box.add_user("alice", "alice-old-1")
         box.set_hash("alice", system_crypt("alice-old-1", "$1$abcdefgh"))
+        # Every field of a record but the hash and the day of the change must survive a change.
+        subprocess.run(["chage", "-E", "30000", "-I", "9", "-W", "6", "-M", "400", "alice"], check=True)
         box.add_user("bob", "bob-old-1")
         box.add_user("carol")
         box.set_hash("carol", system_crypt("carolpw1", "xy"))
@@ -42,8 +46,9 @@ def main():
         box.add_user("ivan", "ivan-old-1")
         subprocess.run(["usermod", "-L", "ivan"], check=True)
         box.add_user("judy", "judy-old-1")
-        subprocess.run(["chage", "-d", str(today()), "-m", "5", "judy"], check=True)
+        subprocess.run(["chage", "-d", str(today()), "-m", "5", "-E", "30001", "judy"], check=True)
         box.add_user("karl", "karl-old-1")
+        box.add_user("lena", "lena-old-1")
         box.add_user("su-helper", "helper-pw-1")
         box.plant_audit_and_caches()
 
@@ -67,6 +72,10 @@ def main():
             """Independent checks of a change: the system's crypt, the day, pwck, grpck, backup, su."""
             line = box.passwd_line(name) if in_passwd else box.shadow_line(name)
             fields = line.split(":")
+            if old_shadow is not None:
+                kept = [i for i in range(len(fields)) if i != 1 and (in_passwd or i != 2)]
+                check.equal(what + ": every other field of the record kept", [fields[i] for i in kept],
+                            [old_shadow.split(":")[i] for i in kept])
             check.true(what + ": the system's crypt verifies the new hash",
                        system_crypt(password, fields[1]) == fields[1], line)
             if not in_passwd:
@@ -167,14 +176,50 @@ def main():
         check.equal("non-terminal read sets the piped password", system_crypt("karl-piped-2", karl_hash), karl_hash)
 
         # Root: any account, no old password, no aging; "x" without shadow entry goes to /etc/passwd.
+        old_line = box.shadow_line("judy")
         r = run(["judy"], "root", [(NEW, "judy-new-2"), (RENEW, "judy-new-2")])
         expect("root changes judy despite the minimum age", r, 0, "Changing password for judy\n",
                "passwd: password updated successfully\n")
+        verify_change("root changes judy", "judy", "judy-new-2", old_line)
         old_passwd = box.passwd_line("erin")
+        # A world-writable account file: the rewritten one is not.
+        os.chmod("/etc/passwd", 0o646)
         r = run(["erin"], "root", [(NEW, "erin-new-2"), (RENEW, "erin-new-2")])
         expect("x account without shadow entry", r, 0, "Changing password for erin\n",
                "passwd: password updated successfully\n")
         verify_change("x account without shadow entry", "erin", "erin-new-2", old_passwd, in_passwd=True)
+        check.equal("the rewritten file drops the world-write bit", os.stat("/etc/passwd").st_mode & 0o7777, 0o644)
+
+        # The aging rules again under the lock: made unchangeable while the user types.
+        def age_lena(pid):
+            subprocess.run(["chage", "-d", str(today()), "-m", "5", "lena"], check=True)
+            return "lena-new-2"
+        before = box.shadow_line("lena")
+        r = run([], "lena", [(OLD, "lena-old-1"), (NEW, age_lena), (RENEW, "lena-new-2")])
+        expect("aging re-checked under the lock", r, 27, "Changing password for lena\n",
+               "The password for lena cannot be changed yet.\npasswd: cannot update password\n")
+        check.equal("aging re-checked under the lock: the hash stays", box.shadow_line("lena").split(":")[1],
+                    before.split(":")[1])
+
+        # SIGTERM while the account file is locked for the write: the run still ends the change and
+        # its closing message (the signal waits until after them), and leaves no lock behind.
+        with open("/etc/shadow", "a") as f:
+            f.writelines("filler%d:*:19000:0:99999:7:::\n" % i for i in range(100000))
+
+        def terminate_when_locked(pid):
+            def watch():
+                deadline = time.monotonic() + 10
+                while not os.path.exists("/etc/shadow.lock") and time.monotonic() < deadline:
+                    time.sleep(0.0002)
+                os.kill(pid, signal.SIGTERM)
+            threading.Thread(target=watch).start()
+            return "karl-signal-2"
+        r = run(["karl"], "root", [(NEW, "karl-signal-2"), (RENEW, terminate_when_locked)])
+        check.equal("SIGTERM during the write: the message, then the signal", (r.status, r.err),
+                    (-signal.SIGTERM, "passwd: password updated successfully\n"))
+        karl_hash = box.shadow_line("karl").split(":")[1]
+        check.equal("SIGTERM during the write: the change is made", system_crypt("karl-signal-2", karl_hash), karl_hash)
+        check.true("SIGTERM during the write: no lock left", not os.path.exists("/etc/shadow.lock"))
 
         # A password longer than 127 characters is refused, never cut.
         long_pw = "p" * 128
@@ -200,7 +245,8 @@ def main():
                "BAD PASSWORD: The password is shorter than 9 characters\n"
                "BAD PASSWORD: The password is the same as the old one\n"
                "passwd: password updated successfully\n")
-        verify_change("quality", "bob", "long-enough-bp-3")
+        bob_hash = box.shadow_line("bob").split(":")[1]
+        check.equal("quality: the accepted password is set", system_crypt("long-enough-bp-3", bob_hash), bob_hash)
         r = run(["bob"], "root", [(NEW, "short-2"), (RENEW, "short-2")])
         expect("root warned of a short password", r, 0, "Changing password for bob\n",
                "BAD PASSWORD: The password is shorter than 9 characters\n"

@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent_protocol.h"
-#include "agent_socket.h"
+#include "agent_exchange.h"
 #include "exceptions.h"
 #include "pn.h"
 #include "props.h"
@@ -28,11 +27,6 @@ long timeoutSetting(const char* key, long fallback) {
   return value > 0 ? value : fallback;
 }
 
-std::string describe(IoStatus status, int errorNumber) {
-  if (status == IoStatus::Closed) return "the agent closed the connection";
-  return std::strerror(errorNumber);
-}
-
 // The caller's credential cache: KRB5CCNAME, or the library's default file cache of the real user.
 std::string callerCacheName() {
   const char* name = std::getenv("KRB5CCNAME");
@@ -47,25 +41,25 @@ class LocalRpcSession::Connection {
   Connection(std::string path, UniqueFd fd, long replyTimeoutMs)
       : path_(std::move(path)), fd_(std::move(fd)), replyTimeoutMs_(replyTimeoutMs) {}
 
-  // Sends an encoded request frame and reads the reply.
-  agentproto::Reply exchange(const SecretBytes& frame) {
-    std::string why;
+  // Sends request and reads its answer; false with why when the request could not be encoded
+  // (nothing was sent). Every other failure ends the connection and throws.
+  bool exchange(const agentproto::Request& request, agentproto::Reply& reply, std::string& why) {
+    agentproto::ExchangeFailure failure;
     const auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
-    int errorNumber = 0;
-    IoStatus status = agentproto::writeAll(fd_.get(), frame.data(), frame.size(), deadline, errorNumber);
-    if (status != IoStatus::Ok) fail(sendFailure(status, errorNumber));
-    agentproto::InFrame in;
-    status = agentproto::readFrame(fd_.get(), in, deadline, deadline, errorNumber);
-    if (status != IoStatus::Ok) fail(replyFailure(status, errorNumber));
-    if (in.headerStatus != agentproto::HeaderStatus::Ok || in.header.type != MessageType::Reply) {
-      fail(std::string("the agent's answer is not a valid reply: ") +
-           (in.headerStatus != agentproto::HeaderStatus::Ok ? headerStatusText(in.headerStatus) : "not a reply"));
+    if (agentproto::exchange(fd_.get(), request, deadline, reply, failure)) return true;
+    switch (failure.step) {
+      case agentproto::ExchangeStep::Encode: why = failure.why; return false;
+      case agentproto::ExchangeStep::Send:
+        if (failure.io == IoStatus::Timeout) {
+          fail("the agent did not take the request within " + std::to_string(replyTimeoutMs_) + " ms");
+        }
+        fail("cannot send the request: " + failure.describe());
+      case agentproto::ExchangeStep::Receive:
+        if (failure.io == IoStatus::Timeout) fail("no reply within " + std::to_string(replyTimeoutMs_) + " ms");
+        fail("no reply: " + failure.describe());
+      case agentproto::ExchangeStep::Answer: break;
     }
-    agentproto::Reply reply;
-    if (!agentproto::decodeReply(in.payload.data(), in.payload.size(), reply, why)) {
-      fail("the agent's reply is malformed: " + why);
-    }
-    return reply;
+    fail("the agent's answer is not a valid reply: " + failure.describe());
   }
 
   void limitReplyTime(long ms) { replyTimeoutMs_ = ms; }
@@ -76,15 +70,6 @@ class LocalRpcSession::Connection {
   }
 
  private:
-  std::string sendFailure(IoStatus status, int errorNumber) const {
-    if (status == IoStatus::Timeout) return "the agent did not take the request within " + std::to_string(replyTimeoutMs_) + " ms";
-    return "cannot send the request: " + describe(status, errorNumber);
-  }
-  std::string replyFailure(IoStatus status, int errorNumber) const {
-    if (status == IoStatus::Timeout) return "no reply within " + std::to_string(replyTimeoutMs_) + " ms";
-    return "no reply: " + describe(status, errorNumber);
-  }
-
   std::string path_;
   UniqueFd fd_;
   long replyTimeoutMs_;
@@ -124,20 +109,20 @@ void LocalRpcSession::limitReplyTime(long ms) {
 }
 
 ValidationResult LocalRpcSession::call(const agentproto::Request& request, agentproto::Reply& reply) {
-  SecretBytes frame;
+  if (!connection_) throw IPCException("the directory agent session is closed");
   std::string why;
-  if (!agentproto::encodeRequest(request, frame, why)) {
+  bool sent = false;
+  try {
+    sent = connection_->exchange(request, reply, why);
+  } catch (...) {
+    connection_.reset();
+    throw;
+  }
+  if (!sent) {
     lastResult_ = kResultBadRequest;
     lastErrorCode = 0;
     lastErrorText = "request not sent: " + why;
     return lastResult_;
-  }
-  if (!connection_) throw IPCException("the directory agent session is closed");
-  try {
-    reply = connection_->exchange(frame);
-  } catch (...) {
-    connection_.reset();
-    throw;
   }
   lastResult_ = reply.result;
   lastErrorCode = reply.errorCode;

@@ -3,7 +3,7 @@
 namespace vesk::agentproto {
 namespace {
 
-enum class FieldKind { Name, OptionalName, Password, CacheName, Number, ErrorText };
+enum class FieldKind { Name, OptionalName, Password, CacheName, Number, ErrorText, StatusReport };
 
 struct FieldSpec {
   FieldKind kind;
@@ -35,6 +35,7 @@ bool checkField(FieldKind kind, std::string_view value, const char* what, std::s
       ok = value.size() <= kMaxPasswordLength && value.find('\0') == std::string_view::npos;
       break;
     case FieldKind::ErrorText: ok = value.size() <= kMaxErrorTextLength && isPrintableText(value); break;
+    case FieldKind::StatusReport: ok = value.size() <= kMaxStatusReportLength && isPrintableText(value); break;
     case FieldKind::Number: break;
   }
   if (!ok) why = std::string(what) + " is empty, too long or holds characters that are not allowed";
@@ -148,7 +149,7 @@ HeaderStatus decodeHeader(const unsigned char* bytes, FrameHeader& header) {
   header.type = static_cast<MessageType>(type);
   header.length = getU32(bytes + 8);
   if (header.version != kProtocolVersion) return HeaderStatus::BadVersion;
-  if (!isRequestType(type) && type != static_cast<std::uint16_t>(MessageType::Reply)) return HeaderStatus::BadType;
+  if (!isRequestType(type) && !isAnswerType(static_cast<MessageType>(type))) return HeaderStatus::BadType;
   if (header.length > kMaxPayload) return HeaderStatus::TooLong;
   return HeaderStatus::Ok;
 }
@@ -204,6 +205,7 @@ bool encodeRequest(const Request& request, SecretBytes& out, std::string& why) {
       ok = true;
       break;
     case MessageType::Reply:
+    case MessageType::StatusReport:
       why = "a reply is not a request";
       break;
   }
@@ -214,6 +216,14 @@ bool encodeRequest(const Request& request, SecretBytes& out, std::string& why) {
 
 bool encodeReply(const Reply& reply, SecretBytes& out, std::string& why) {
   const std::size_t start = out.size();
+  if (!reply.statusReport.empty()) {
+    if (!checkField(FieldKind::StatusReport, reply.statusReport, "status report", why)) return false;
+    FrameWriter frame(out, MessageType::StatusReport);
+    frame.text(reply.statusReport);
+    if (frame.finish(why)) return true;
+    out.resize(start);
+    return false;
+  }
   if (!checkField(FieldKind::ErrorText, reply.errorText, "error text", why) ||
       !checkField(FieldKind::OptionalName, reply.principal, "principal", why)) {
     return false;
@@ -277,13 +287,28 @@ bool decodeRequest(MessageType type, const unsigned char* payload, std::size_t l
   return true;
 }
 
-bool decodeReply(const unsigned char* payload, std::size_t length, Reply& reply, std::string& why) {
+bool isAnswerType(MessageType type) { return type == MessageType::Reply || type == MessageType::StatusReport; }
+
+bool decodeReply(MessageType type, const unsigned char* payload, std::size_t length, Reply& reply, std::string& why) {
   if (length > kMaxPayload) {
     why = headerStatusText(HeaderStatus::TooLong);
     return false;
   }
   PayloadReader in(payload, length);
   Reply decoded;
+  if (type == MessageType::StatusReport) {
+    if (!in.text(FieldKind::StatusReport, "status report", decoded.statusReport, why) || !in.end(why)) return false;
+    if (decoded.statusReport.empty()) {
+      why = "empty status report";
+      return false;
+    }
+    reply = std::move(decoded);
+    return true;
+  }
+  if (type != MessageType::Reply) {
+    why = "not a reply";
+    return false;
+  }
   if (!in.number("result", decoded.result, why) || !in.number("error code", decoded.errorCode, why) ||
       !in.text(FieldKind::ErrorText, "error text", decoded.errorText, why) ||
       !in.text(FieldKind::OptionalName, "principal", decoded.principal, why) || !in.end(why)) {
@@ -303,6 +328,7 @@ const char* messageTypeName(MessageType type) {
     case MessageType::GetUser: return "get-user";
     case MessageType::Status: return "status";
     case MessageType::Reply: return "reply";
+    case MessageType::StatusReport: return "status-report";
   }
   return "unknown";
 }

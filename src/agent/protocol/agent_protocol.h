@@ -34,6 +34,7 @@ inline constexpr std::size_t kMaxNameLength = 256;
 inline constexpr std::size_t kMaxPasswordLength = 1024;
 inline constexpr std::size_t kMaxCacheNameLength = 1024;
 inline constexpr std::size_t kMaxErrorTextLength = 2048;
+inline constexpr std::size_t kMaxStatusReportLength = 4096;
 
 enum class MessageType : std::uint16_t {
   Validate = 1,      // user, password
@@ -42,8 +43,9 @@ enum class MessageType : std::uint16_t {
   Authenticate = 4,  // credential cache name
   SetWithCache = 5,  // user, new password, credential cache name
   GetUser = 6,       // user, flags
-  Status = 7,        // no fields; the reply's error text holds the agent's state (see agent_status.h)
+  Status = 7,        // no fields; answered with a StatusReport
   Reply = 0x100,     // result, error code, error text, principal
+  StatusReport = 0x101,  // the agent's state as text (see agent_status.h)
 };
 
 struct Request {
@@ -57,11 +59,14 @@ struct Request {
   std::int32_t flags = 0;  // GetUser
 };
 
+// The answer to a request. A status report travels in a StatusReport frame of its own: its result
+// is then 0 and only statusReport is set.
 struct Reply {
   std::int32_t result = 0;
   std::int32_t errorCode = 0;
   std::string errorText;
   std::string principal;
+  std::string statusReport;
 };
 
 struct FrameHeader {
@@ -84,7 +89,11 @@ bool encodeReply(const Reply& reply, SecretBytes& out, std::string& why);
 // Decode a payload of the given type; false with the reason when it is malformed.
 bool decodeRequest(MessageType type, const unsigned char* payload, std::size_t length, Request& request,
                    std::string& why);
-bool decodeReply(const unsigned char* payload, std::size_t length, Reply& reply, std::string& why);
+// encodeReply writes a StatusReport frame when reply.statusReport is set, a Reply frame otherwise;
+// decodeReply takes either type.
+bool decodeReply(MessageType type, const unsigned char* payload, std::size_t length, Reply& reply, std::string& why);
+// Whether a frame of this type answers a request.
+bool isAnswerType(MessageType type);
 
 // The operation's name in logs and texts ("validate", "change", ...).
 const char* messageTypeName(MessageType type);

@@ -56,14 +56,12 @@ class AuditWriteRaised {
 bool noAuditSubsystem(int error) { return error == EPROTONOSUPPORT || error == EINVAL || error == EAFNOSUPPORT; }
 
 void logFailure(const char* what, int error) {
-  auto logger = Logger::GetLogger("cli.audit");
-  if (logger && logger->isEnabled(3)) logger->log(3, "no audit record: %s: %s", what, std::strerror(error));
+  Logger::GetLogger("cli.audit")->log(LogLevel::kWarning, "no audit record: %s: %s", what, std::strerror(error));
 }
 
 }  // namespace
 
-void sendAuditRecord(AuditEvent event, const char* operation, const std::string& account, unsigned accountId,
-                     bool success) {
+void sendAuditRecord(AuditEvent event, const char* operation, const std::string& account, bool success) {
   const LoadedLibrary library(kAuditLibrary);
   auto* open = library.function<decltype(audit_open)>("audit_open");
   auto* close = library.function<decltype(audit_close)>("audit_close");
@@ -76,7 +74,8 @@ void sendAuditRecord(AuditEvent event, const char* operation, const std::string&
     return;
   }
   const int type = event == AuditEvent::kAuthentication ? AUDIT_USER_AUTH : AUDIT_USER_CHAUTHTOK;
-  if (logAccount(fd, type, nullptr, operation, account.c_str(), accountId, nullptr, nullptr, nullptr,
+  // An id of -1 makes the library write the name ("acct=") rather than the id.
+  if (logAccount(fd, type, nullptr, operation, account.c_str(), static_cast<unsigned>(-1), nullptr, nullptr, nullptr,
                  success ? 1 : 0) <= 0) {
     logFailure("audit_log_acct_message", errno);
   }

@@ -18,12 +18,9 @@ enum class AuditEvent {
   kAuthentication,  // AUDIT_USER_AUTH: a validation of a password
 };
 
-// The account id when it is not known (a directory account without a local entry).
-inline constexpr unsigned kUnknownAccountId = static_cast<unsigned>(-1);
-
-// Sends one record: operation is the record's "op" ("change password"), account its "acct".
-void sendAuditRecord(AuditEvent event, const char* operation, const std::string& account, unsigned accountId,
-                     bool success);
+// Sends one record: operation is the record's "op" ("change password"), account its "acct" (by
+// name, as PAM's records name it, also for accounts that have a local uid).
+void sendAuditRecord(AuditEvent event, const char* operation, const std::string& account, bool success);
 
 // Makes uid the real, effective and saved user id, and keeps of the set-user-ID start only the
 // permission to send audit records (CAP_AUDIT_WRITE, permitted but not effective; raised only

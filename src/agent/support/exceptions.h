@@ -23,11 +23,11 @@ class BaseException : public MerrowException {
   int code_;
 };
 
-// A failure of the Kerberos library, carrying its error code.
+// A failure of the Kerberos library, carrying its error code and the library's text for it (the
+// agent, which links the library, supplies the text).
 class KerberosException : public MerrowException {
  public:
-  explicit KerberosException(int code)
-      : MerrowException("kerberos error " + std::to_string(code)), code_(code) {}
+  KerberosException(int code, const std::string& text) : MerrowException(text), code_(code) {}
   int getCode() const noexcept { return code_; }
 
  private:

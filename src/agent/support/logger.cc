@@ -44,14 +44,15 @@ std::uint32_t levelSetting(const Properties& props, const std::string& key, std:
   return value < 0 ? fallback : static_cast<std::uint32_t>(value);
 }
 
-int syslogPriority(std::uint32_t level) {
+int syslogPriority(LogLevel level) {
   switch (level) {
-    case 0: return LOG_DEBUG;
-    case 1: return LOG_INFO;
-    case 2: return LOG_NOTICE;
-    case 3: return LOG_WARNING;
-    default: return LOG_ERR;
+    case LogLevel::kProgress: return LOG_DEBUG;
+    case LogLevel::kDetail: return LOG_INFO;
+    case LogLevel::kInfo: return LOG_NOTICE;
+    case LogLevel::kWarning: return LOG_WARNING;
+    case LogLevel::kError: break;
   }
+  return LOG_ERR;
 }
 
 // False when the record did not reach the file (the caller then sends it to syslog).
@@ -124,13 +125,15 @@ std::uint32_t Logger::getEffectiveMemoryLevel() const {
   return kDefaultRootMemoryLevel;
 }
 
-bool Logger::isEnabled(std::uint32_t level) const {
-  return level >= getEffectiveLevel() || level >= getEffectiveMemoryLevel();
+bool Logger::isEnabled(LogLevel level) const {
+  const auto number = static_cast<std::uint32_t>(level);
+  return number >= getEffectiveLevel() || number >= getEffectiveMemoryLevel();
 }
 
-void Logger::log(std::uint32_t level, const char* format, ...) {
-  const bool toSink = level >= getEffectiveLevel();
-  const bool toMemory = level >= getEffectiveMemoryLevel();
+void Logger::log(LogLevel level, const char* format, ...) {
+  const auto number = static_cast<std::uint32_t>(level);
+  const bool toSink = number >= getEffectiveLevel();
+  const bool toMemory = number >= getEffectiveMemoryLevel();
   if (!toSink && !toMemory) return;
 
   char message[2048];
@@ -143,7 +146,7 @@ void Logger::log(std::uint32_t level, const char* format, ...) {
   Registry& reg = registry();
   if (toMemory) {
     std::lock_guard<std::mutex> guard(reg.mutex);
-    reg.recent.push_back(shownName + " " + std::to_string(level) + ": " + message);
+    reg.recent.push_back(shownName + " " + std::to_string(number) + ": " + message);
     if (reg.recent.size() > kMemoryRecords) reg.recent.pop_front();
   }
   if (!toSink) return;
@@ -160,7 +163,7 @@ void Logger::log(std::uint32_t level, const char* format, ...) {
     if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     char head[128];
     snprintf(head, sizeof head, "%s %s[%ld]: ", stamp, program_invocation_short_name, static_cast<long>(getpid()));
-    if (writeToFile(file, std::string(head) + shownName + " " + std::to_string(level) + ": " + message + "\n")) {
+    if (writeToFile(file, std::string(head) + shownName + " " + std::to_string(number) + ": " + message + "\n")) {
       return;
     }
     // A caller who cannot write the file (a set-user-ID run that has dropped its privileges)
@@ -173,7 +176,7 @@ void Logger::log(std::uint32_t level, const char* format, ...) {
       reg.syslogOpen = true;
     }
   }
-  syslog(LOG_AUTHPRIV | syslogPriority(level), "%s %u: %s", shownName.c_str(), level, message);
+  syslog(LOG_AUTHPRIV | syslogPriority(level), "%s %u: %s", shownName.c_str(), number, message);
 }
 
 }  // namespace vesk

@@ -2,7 +2,8 @@
 //
 // Each logger has a level and a memory level; kInherit takes the parent's. A record of level L is
 // written when L is at least the effective level; it is kept in the in-memory ring of recent records
-// when L is at least the effective memory level. Levels run from 0 (progress) to 4 (errors).
+// when L is at least the effective memory level. Every record has one of the named LogLevel values;
+// their numbers are what the records show and what the settings' level keys take.
 // Levels and the sink come from the settings handed to useSettings (see pn.h); until then every
 // logger has the defaults. Records go to syslog on the authpriv facility, with the program's base
 // name as ident, or to the file the settings name (records that cannot be written there go to
@@ -17,6 +18,15 @@
 namespace vesk {
 
 class Properties;
+
+// The one scale of record levels for the whole program.
+enum class LogLevel : std::uint32_t {
+  kProgress = 0,  // steps of work
+  kDetail = 1,    // what failed inside a library call, for the operation's own record to follow
+  kInfo = 2,      // outcomes: a success, a start, a stop
+  kWarning = 3,   // refusals and failures the program classified
+  kError = 4,     // errors
+};
 
 class Logger {
  public:
@@ -46,9 +56,9 @@ class Logger {
   std::uint32_t getEffectiveMemoryLevel() const;
 
   // True when a record of this level would be written or kept.
-  bool isEnabled(std::uint32_t level) const;
+  bool isEnabled(LogLevel level) const;
 
-  void log(std::uint32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void log(LogLevel level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
   Logger(std::string name, std::shared_ptr<Logger> parent);
 

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "paths.h"
@@ -33,17 +32,6 @@ Properties& Properties::operator=(const Properties& other) {
     malformed_ = other.malformed_;
   }
   return *this;
-}
-
-Properties Properties::fromFile(const std::string& path) {
-  Properties props;
-  props.path_ = path;
-  std::ifstream in(path);
-  if (!in) return props;
-  std::ostringstream text;
-  text << in.rdbuf();
-  props.parse(text.str());
-  return props;
 }
 
 Properties Properties::fromText(const std::string& text, const std::string& sourcePath) {
@@ -117,25 +105,36 @@ std::string settingsPath() {
 
 namespace {
 
-std::string& refusalText() {
-  static std::string text;
-  return text;
+// How the settings file was found when it was last read.
+struct LastRead {
+  SettingsFileState state = SettingsFileState::Missing;
+  std::string refusal;
+};
+
+LastRead& lastRead() {
+  static LastRead last;
+  return last;
+}
+
+Properties load() {
+  SettingsFile file = readSettingsFile(settingsPath(), privilegedProcess());
+  lastRead() = {file.state, file.problem};
+  return file.props;
 }
 
 }  // namespace
 
 Properties& Props(bool reload) {
-  const auto load = [] {
-    SettingsFile file = readSettingsFile(settingsPath(), privilegedProcess());
-    refusalText() = file.problem;
-    return file.props;
-  };
-  static Properties settings = load();
-  if (reload) settings = load();
+  bool readNow = false;
+  static Properties settings = (readNow = true, load());
+  // The first call has just read the file, whatever it asked for.
+  if (reload && !readNow) settings = load();
   return settings;
 }
 
-std::string settingsRefusal() { return refusalText(); }
+std::string settingsRefusal() { return lastRead().refusal; }
+
+SettingsFileState settingsFileState() { return lastRead().state; }
 
 std::string lookupProperty(const char* key, const std::string& fallback) {
   return Props(false).get(key, fallback);

@@ -42,8 +42,6 @@ class Properties {
  public:
   using Map = std::map<std::string, std::string>;
 
-  // Reads the file at path. Malformed lines are skipped and remembered (see malformedLines).
-  static Properties fromFile(const std::string& path);
   // sourcePath names the file the text came from in messages.
   static Properties fromText(const std::string& text, const std::string& sourcePath = std::string());
 
@@ -88,6 +86,9 @@ Properties& Props(bool reload);
 // Why the settings file was not used when it was last read ("PATH: reason"), or empty: a privileged
 // process ignores a file that someone other than root can change (settings_file_check.h).
 std::string settingsRefusal();
+enum class SettingsFileState;
+// How the settings file was found when it was last read.
+SettingsFileState settingsFileState();
 
 // The value of key in the process-wide settings, looked up under their lock; fallback when absent.
 std::string lookupProperty(const char* key, const std::string& fallback);

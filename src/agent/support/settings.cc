@@ -14,12 +14,12 @@ Properties& loadSettings() {
   const std::string refusal = settingsRefusal();
   if (!refusal.empty()) {
     std::fprintf(stderr, "%s: settings file %s; not used\n", program_invocation_short_name, refusal.c_str());
-    if (auto logger = Logger::GetLogger("vesk.props")) logger->log(4, "settings file %s; not used", refusal.c_str());
+    Logger::GetLogger("vesk.props")->log(LogLevel::kError, "settings file %s; not used", refusal.c_str());
   }
   if (!settings.malformedLines().empty()) {
-    auto logger = Logger::GetLogger("vesk.props");
+    const auto logger = Logger::GetLogger("vesk.props");
     for (const auto& line : settings.malformedLines()) {
-      if (logger) logger->log(3, "settings file %s: line %s; line skipped", settings.sourcePath().c_str(), line.c_str());
+      logger->log(LogLevel::kWarning, "settings file %s: line %s; line skipped", settings.sourcePath().c_str(), line.c_str());
     }
   }
   return settings;

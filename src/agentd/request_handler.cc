@@ -1,0 +1,240 @@
+#include "request_handler.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "agent_socket.h"
+#include "cache_helper.h"
+#include "kerberos_results.h"
+
+namespace vesk::agentd {
+namespace {
+
+using agentproto::Clock;
+using agentproto::IoStatus;
+using agentproto::MessageType;
+using agentproto::Reply;
+using agentproto::Request;
+
+constexpr auto kSendTimeout = std::chrono::seconds(5);
+
+Reply makeReply(int result, std::string text) {
+  Reply reply;
+  reply.result = result;
+  reply.errorText = std::move(text);
+  return reply;
+}
+
+std::string outcomeText(const Reply& reply) {
+  if (reply.result == kResultSuccess) return "0 (success)";
+  std::string text = std::to_string(reply.result);
+  if (reply.errorCode != 0 || !reply.errorText.empty()) {
+    text += " (code " + std::to_string(reply.errorCode);
+    if (!reply.errorText.empty()) text += ": " + reply.errorText;
+    text += ")";
+  }
+  return text;
+}
+
+std::string silenceText(const std::string& realm, std::chrono::milliseconds timeout) {
+  return "The Kerberos servers of realm " + realm + " did not answer within " + std::to_string(timeout.count()) +
+         " ms";
+}
+
+// Who answers a request: its serving thread, or the watchdog when the time limit passes first.
+struct AnswerClaim {
+  std::mutex mutex;
+  bool claimed = false;
+};
+
+}  // namespace
+
+RequestHandler::RequestHandler(const ServerSettings& settings)
+    : realm_(settings.realm),
+      kerberos_(settings.realm),
+      state_(settings.realm.realm, kerberos_.hostKeytabUsable() ? settings.realm.hostKeytab : std::string()),
+      logger_(Logger::GetLogger("agentd")),
+      kdcTimeout_(settings.kdcTimeout),
+      probeTimeout_(settings.probeTimeout) {}
+
+void RequestHandler::applyLimits(const ServerSettings& fresh) {
+  kdcTimeout_ = fresh.kdcTimeout;
+  probeTimeout_ = fresh.probeTimeout;
+}
+
+void RequestHandler::logServing(const std::string& socketPath) const {
+  logger_->log(LogLevel::kInfo, "listening on %s for realm %s (Kerberos time limit %lld ms, probe %lld ms)",
+               socketPath.c_str(), realm_.realm.c_str(), static_cast<long long>(kdcTimeout_.load().count()),
+               static_cast<long long>(probeTimeout_.load().count()));
+  const std::string keytab = state_.report().keytab;
+  if (!keytab.empty()) {
+    logger_->log(LogLevel::kInfo, "validations verify the KDC with the host keys in %s", keytab.c_str());
+  } else if (realm_.hostKeyRequired) {
+    logger_->log(LogLevel::kError, "no host key in %s: validations are refused", realm_.hostKeytab.c_str());
+  } else {
+    logger_->log(LogLevel::kInfo, "no host key in %s: validations do not verify the KDC", realm_.hostKeytab.c_str());
+  }
+}
+
+void RequestHandler::checkRealm() const {
+  const KdcContact contact = kerberos_.reachKdc();
+  if (contact.reached) {
+    state_.reached(contact.address);
+  } else {
+    state_.lost(contact.reason);
+    logger_->log(LogLevel::kWarning, "the realm's KDCs are not reachable: %s", contact.reason.c_str());
+  }
+}
+
+void RequestHandler::checkRealmAtStart() {
+  const auto limit = probeTimeout_.load();
+  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + limit, [this, limit] {
+    state_.lostIfStarting(silenceText(realm_.realm, limit));
+  });
+  checkRealm();
+  watchdog_.disarm(deadline);
+}
+
+bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
+  const bool probing = request.type == MessageType::GetUser || request.type == MessageType::Status;
+  const auto timeout = probing ? probeTimeout_.load() : kdcTimeout_.load();
+  auto claim = std::make_shared<AnswerClaim>();
+  const std::string silence = silenceText(realm_.realm, timeout);
+  const Reply silent = makeReply(kResultKdcTimeout, silence);
+  // A change handed to the password server may still be made after the answer: never call it
+  // failed. The credential-cache helper's progress is not seen: its set counts as handed over.
+  const Reply unknown = makeReply(
+      kResultOutcomeUnknown,
+      silence + ": the password may or may not have changed; the agent logs the outcome when it arrives");
+  auto sent = std::make_shared<std::atomic<bool>>(request.type == MessageType::SetWithCache);
+  // What the log record of a late answer needs, without the passwords.
+  Request shown;
+  shown.type = request.type;
+  shown.user = request.user;
+  shown.adminUser = request.adminUser;
+  shown.cacheName = request.cacheName;
+  const auto onLimit = [this, claim, fd, silent, unknown, sent, peer, shown, silence] {
+    std::lock_guard<std::mutex> guard(claim->mutex);
+    if (claim->claimed) return;
+    claim->claimed = true;
+    const bool handedOver = sent->load();
+    const Reply& late = handedOver ? unknown : silent;
+    if (!handedOver) state_.lost(silence);
+    state_.counted(true);
+    logRequest(peer, shown, late);
+    sendReply(fd, shown.type == MessageType::Status ? statusReply(false) : late);
+    // The caller has its answer; the connection ends once the library gives up.
+    shutdown(fd, SHUT_RD);
+  };
+  const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
+  Reply reply = handle(request, peer, sent.get());
+  watchdog_.disarm(deadline);
+  std::lock_guard<std::mutex> guard(claim->mutex);
+  const bool lateAnswer = claim->claimed;
+  claim->claimed = true;
+  if (request.type != MessageType::Status) {
+    // The results that need no KDC answer (malformed names, caches) say nothing of the realm.
+    if (reply.result == kResultKdcUnreachable || reply.result == kResultKdcTimeout ||
+        reply.errorCode == krb5code::kKdcUnreachable || reply.errorCode == krb5code::kRealmUnknown) {
+      state_.lost(reply.errorText);
+    } else if (reply.result <= kResultNoSuchAccount || reply.result == kResultPasswordServer ||
+               reply.result == kResultKdcNotVerified) {
+      state_.reached(std::string());
+    }
+    if (!lateAnswer) state_.counted(reply.result != kResultSuccess);
+  }
+  if (lateAnswer) {
+    // The caller was told the outcome is unknown (or that the servers were silent): the real one.
+    if (request.type != MessageType::Status) logLateOutcome(peer, request, reply);
+    return false;
+  }
+  logRequest(peer, request, reply);
+  return sendReply(fd, std::move(reply));
+}
+
+Reply RequestHandler::handle(const Request& request, const Peer& peer, std::atomic<bool>* sent) const {
+  switch (request.type) {
+    case MessageType::Validate: return kerberos_.validate(request.user, request.password);
+    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, sent);
+    case MessageType::Set:
+      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, sent);
+    case MessageType::GetUser: return kerberos_.probe(request.user);
+    case MessageType::Status: return statusReply(true);
+    case MessageType::Authenticate:
+    case MessageType::SetWithCache:
+      if (geteuid() != 0 && peer.uid != geteuid()) {
+        return makeReply(kResultCredentialCache,
+                         "this agent does not run as root and uses credential caches only of uid " +
+                             std::to_string(geteuid()));
+      }
+      return runCacheHelper(request, peer.uid, peer.gid, realm_, kdcTimeout_.load());
+    default: return makeReply(kResultBadRequest, "request refused: not an operation");
+  }
+}
+
+Reply RequestHandler::statusReply(bool check) const {
+  // While the first check runs, a second one would only wait for the same servers.
+  if (check && !state_.isStarting()) checkRealm();
+  Reply reply;
+  reply.statusReport = encodeStatus(state_.report());
+  return reply;
+}
+
+bool RequestHandler::sendReply(int fd, Reply reply) const {
+  SecretBytes frame;
+  std::string why;
+  if (!agentproto::encodeReply(reply, frame, why)) {
+    // A text the protocol cannot carry (too long, not printable): say so instead.
+    reply.errorText = "the agent's error text could not be sent: " + why;
+    reply.principal.clear();
+    reply.statusReport.clear();
+    if (!agentproto::encodeReply(reply, frame, why)) return false;
+  }
+  int errorNumber = 0;
+  return agentproto::writeAll(fd, frame.data(), frame.size(), Clock::now() + kSendTimeout, errorNumber) ==
+         IoStatus::Ok;
+}
+
+bool RequestHandler::refuse(int fd, const Peer& peer, const std::string& why, const std::string& refused) const {
+  logRefusal(peer, refused.empty() ? why : refused + ": " + why);
+  return sendReply(fd, makeReply(kResultBadRequest, "request refused: " + why));
+}
+
+void RequestHandler::logRequest(const Peer& peer, const Request& request, const Reply& reply) const {
+  if (request.type == MessageType::Status) return;
+  // A KDC that fails the host-key proof may be a spoof: an error, not a refusal.
+  const LogLevel level = reply.result == kResultSuccess        ? LogLevel::kInfo
+                         : reply.result == kResultKdcNotVerified ? LogLevel::kError
+                                                                 : LogLevel::kWarning;
+  const std::string outcome = outcomeText(reply);
+  const auto uid = static_cast<unsigned>(peer.uid);
+  const auto pid = static_cast<int>(peer.pid);
+  const char* operation = agentproto::messageTypeName(request.type);
+  if (request.type == MessageType::Set) {
+    logger_->log(level, "uid=%u pid=%d account=%s admin=%s operation=%s outcome=%s", uid, pid, request.user.c_str(),
+                 request.adminUser.c_str(), operation, outcome.c_str());
+  } else if (request.type == MessageType::Authenticate) {
+    logger_->log(level, "uid=%u pid=%d account=%s cache=%s operation=%s outcome=%s", uid, pid,
+                 reply.principal.empty() ? "-" : reply.principal.c_str(), request.cacheName.c_str(), operation,
+                 outcome.c_str());
+  } else {
+    logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", uid, pid, request.user.c_str(), operation,
+                 outcome.c_str());
+  }
+}
+
+void RequestHandler::logLateOutcome(const Peer& peer, const Request& request, const Reply& reply) const {
+  logger_->log(reply.result == kResultSuccess ? LogLevel::kInfo : LogLevel::kWarning,
+               "uid=%u pid=%d account=%s operation=%s late outcome=%s", static_cast<unsigned>(peer.uid),
+               static_cast<int>(peer.pid), request.user.c_str(), agentproto::messageTypeName(request.type),
+               outcomeText(reply).c_str());
+}
+
+void RequestHandler::logRefusal(const Peer& peer, const std::string& why) const {
+  logger_->log(LogLevel::kWarning, "uid=%u pid=%d account=- operation=- outcome=refused: %s",
+               static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid), why.c_str());
+}
+
+}  // namespace vesk::agentd

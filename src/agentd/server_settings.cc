@@ -1,0 +1,84 @@
+#include "server_settings.h"
+
+#include <krb5.h>
+
+#include <cctype>
+
+#include "paths.h"
+#include "pn.h"
+#include "props.h"
+
+namespace vesk::agentd {
+namespace {
+
+std::chrono::milliseconds milliseconds(const Properties& props, const char* key, std::chrono::milliseconds fallback) {
+  const long value = props.getNumber(key, static_cast<long>(fallback.count()));
+  return value > 0 ? std::chrono::milliseconds(value) : fallback;
+}
+
+std::size_t count(const Properties& props, const char* key, std::size_t fallback) {
+  const long value = props.getNumber(key, static_cast<long>(fallback));
+  return value > 0 ? static_cast<std::size_t>(value) : fallback;
+}
+
+std::string upper(const std::string& text) {
+  std::string result;
+  for (char c : text) result += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+}  // namespace
+
+bool kerberosDefaultRealm(std::string& realm, std::string& why) {
+  krb5_context context = nullptr;
+  krb5_error_code code = krb5_init_context(&context);
+  if (code != 0) {
+    why = std::string("the Kerberos library cannot start: ") + std::to_string(code);
+    return false;
+  }
+  char* found = nullptr;
+  code = krb5_get_default_realm(context, &found);
+  if (code == 0) {
+    realm = found;
+    krb5_free_default_realm(context, found);
+  } else {
+    const char* text = krb5_get_error_message(context, code);
+    why = std::string("the Kerberos configuration names no default realm: ") + text;
+    krb5_free_error_message(context, text);
+  }
+  krb5_free_context(context);
+  return code == 0;
+}
+
+bool readServerSettings(const Properties& props, ServerSettings& settings, std::string& why) {
+  ServerSettings read = settings;
+  read.socketPath = props.get(PN::AGENT_SOCKET, kAgentEndpointPath);
+  read.realm.domain = props.get(PN::DOMAIN, std::string());
+  read.realm.realm = props.get(PN::REALM, std::string());
+  if (lower(read.realm.realm) == PN::kAutoRealm) {
+    std::string reason;
+    if (!kerberosDefaultRealm(read.realm.realm, reason)) {
+      why = std::string("realm auto: ") + reason;
+      return false;
+    }
+    if (read.realm.domain.empty()) read.realm.domain = lower(read.realm.realm);
+  }
+  if (read.realm.realm.empty()) read.realm.realm = upper(read.realm.domain);
+  if (read.realm.realm.empty()) {
+    why = std::string("the settings name no realm (keys ") + PN::REALM + " and " + PN::DOMAIN + ")";
+    return false;
+  }
+  read.kdcTimeout = milliseconds(props, PN::AGENT_KDC_TIMEOUT_MS, read.kdcTimeout);
+  read.probeTimeout = milliseconds(props, PN::AGENT_PROBE_TIMEOUT_MS, read.probeTimeout);
+  read.idleTimeout = milliseconds(props, PN::AGENT_IDLE_TIMEOUT_MS, read.idleTimeout);
+  read.firstRequestTimeout = milliseconds(props, PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, read.firstRequestTimeout);
+  read.maxConnections = count(props, PN::AGENT_MAX_CONNECTIONS, read.maxConnections);
+  read.maxConnectionsPerUid = count(props, PN::AGENT_MAX_CONNECTIONS_PER_UID, read.maxConnectionsPerUid);
+  read.realm.hostKeytab = props.get(PN::AGENT_HOST_KEYTAB, kDefaultHostKeytabPath);
+  const std::string required = lower(props.get(PN::AGENT_HOST_KEYTAB_REQUIRED, std::string()));
+  read.realm.hostKeyRequired = required == "true" || required == "yes" || required == "1";
+  settings = std::move(read);
+  return true;
+}
+
+}  // namespace vesk::agentd
