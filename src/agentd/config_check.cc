@@ -1,5 +1,7 @@
 #include "config_check.h"
 
+#include <unistd.h>
+
 extern "C" {
 #include <com_err.h>
 }
@@ -7,8 +9,6 @@ extern "C" {
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-
-#include <unistd.h>
 
 #include "kdc_lookup.h"
 #include "paths.h"

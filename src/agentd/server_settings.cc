@@ -1,5 +1,8 @@
 #include "server_settings.h"
 
+extern "C" {
+#include <com_err.h>
+}
 #include <krb5.h>
 
 #include <cctype>
@@ -33,7 +36,7 @@ bool kerberosDefaultRealm(std::string& realm, std::string& why) {
   krb5_context context = nullptr;
   krb5_error_code code = krb5_init_context(&context);
   if (code != 0) {
-    why = std::string("the Kerberos library cannot start: ") + std::to_string(code);
+    why = std::string("the Kerberos library cannot start: ") + error_message(code);
     return false;
   }
   char* found = nullptr;

@@ -91,7 +91,6 @@ LocalResult reportUpdate(const PasswdRun& run, LocalResult result, const char* c
   return result;
 }
 
-
 // The caller's name: the login name when its account has the real user id, else the name of the
 // account that has it. Empty when there is none, or when it is too long to be a name.
 std::string findCallerName(uid_t uid) {
