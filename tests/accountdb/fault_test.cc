@@ -35,6 +35,20 @@ extern "C" int fsync(int fd) {
   return next(fd);
 }
 
+// While set, called with every name unlinked, right after the unlink: a race planted there.
+std::function<void(const char*)> afterUnlink;
+
+extern "C" int unlink(const char* name) {
+  static const auto next = reinterpret_cast<int (*)(const char*)>(dlsym(RTLD_NEXT, "unlink"));
+  const int result = next(name);
+  if (afterUnlink) {
+    const int saved = errno;
+    afterUnlink(name);
+    errno = saved;
+  }
+  return result;
+}
+
 namespace vesk::test {
 namespace {
 
@@ -196,6 +210,30 @@ TEST_F(FaultTest, LinkedBackupAndTemporaryNamesNeverReachOtherFiles) {
     EXPECT_EQ(changeOneRecord(path), Change::Committed);
     expectCommitted(path, before);
     EXPECT_EQ(readFile(victim), "someone else's file\n");
+  }
+}
+
+// A link planted between the unlink of a temporary name and its creation is never written through.
+TEST_F(FaultTest, LinkPlantedAfterTheUnlinkOfATemporaryNameIsNotFollowed) {
+  const std::string before = shadowLines(20);
+  const std::string path = dir_ / "shadow";
+  const std::string victim = dir_ / "victim";
+  for (const std::string suffix : {"+", "-+"}) {
+    SCOPED_TRACE(suffix);
+    writeFile(path, before, 0640);
+    writeFile(victim, "someone else's file\n", 0644);
+    const std::string planted = path + suffix;
+    afterUnlink = [&](const char* name) {
+      if (planted == name) {
+        EXPECT_EQ(symlink(victim.c_str(), name), 0);
+      }
+    };
+    EXPECT_EQ(changeOneRecord(path), Change::CommitFailed);
+    afterUnlink = nullptr;
+    EXPECT_EQ(readFile(victim), "someone else's file\n");
+    EXPECT_EQ(readFile(path), before);
+    unlink(planted.c_str());
+    expectNoLeftovers(path);
   }
 }
 

@@ -167,11 +167,25 @@ class SilentRealm:
         return dict(os.environ, KRB5_CONFIG=self.conf)
 
 
+def closed_within(s, seconds):
+    """Whether the agent closes s within seconds (and not long before)."""
+    started = time.monotonic()
+    s.settimeout(seconds + 1.0)
+    try:
+        closed = s.recv(1) == b""
+    except (socket.timeout, ConnectionResetError):
+        closed = False
+    return closed and seconds * 0.5 <= time.monotonic() - started <= seconds + 1.0
+
+
 def probe_within_time_limit(kestrovad):
+    """Against a KDC that never answers: the probe's limit, and the connection limits of the
+    settings, each from its own key."""
     with tempfile.TemporaryDirectory(prefix="agent-probe-") as directory:
         agent = krbrealm.Agent(SilentRealm(directory), os.path.join(directory, "daemon"),
                                os.path.join(directory, "kestrova.conf"), binary=kestrovad,
-                               extra_settings={"agent.probe.timeout.ms": "500"})
+                               extra_settings={"agent.probe.timeout.ms": "500", "agent.idle.timeout.ms": "2000",
+                                               "agent.first.request.timeout.ms": "400"})
         agent.start()
         try:
             started = time.monotonic()
@@ -180,6 +194,12 @@ def probe_within_time_limit(kestrovad):
                 reply = read_reply(s)
             elapsed = time.monotonic() - started
             assert reply is not None and reply[0] != 0 and elapsed < 1.5, (reply, elapsed)
+            with connect(agent.socket_path) as s:
+                assert closed_within(s, 0.4), "a connection that asks nothing is closed at the first-request limit"
+            with connect(agent.socket_path) as s:
+                s.sendall(frame(GET_USER, get_user_payload("al\x1bice")))
+                assert read_reply(s)[0] == BAD_REQUEST
+                assert closed_within(s, 2.0), "a connection silent after its answer is closed at the idle limit"
         finally:
             agent.stop()
 

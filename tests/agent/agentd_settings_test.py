@@ -82,10 +82,17 @@ def main(kestrovad):
         r = run([kestrovad, "--check-config"], env)
         assert r.returncode == 78 and "line 5: no ':'" in r.stderr, r
 
-        write(logs[0], mode=0o664)
-        for argv in ([kestrovad, "--check-config"], [kestrovad, "--foreground"]):
-            r = run(argv, env)
-            assert r.returncode == 78 and "writable by group or others (mode 0664); not used" in r.stderr, r
+        # Files someone other than root could change: writable by the group, by others, or owned
+        # by another user.
+        for mode, owner, words in ((0o664, 0, "writable by group or others (mode 0664)"),
+                                   (0o646, 0, "writable by group or others (mode 0646)"),
+                                   (0o644, 65534, "not owned by root (owner uid 65534)")):
+            write(logs[0], mode=mode)
+            os.chown(conf, owner, 0)
+            for argv in ([kestrovad, "--check-config"], [kestrovad, "--foreground"]):
+                r = run(argv, env)
+                assert r.returncode == 78 and words + "; not used" in r.stderr, (words, r)
+            os.chown(conf, 0, 0)
 
         write(logs[0])
         agent = subprocess.Popen([kestrovad, "--foreground"], env=env, stdin=subprocess.DEVNULL,
