@@ -17,7 +17,7 @@ struct PromptText {
 enum class EntryOutcome {
   kEntered,     // out holds the new password
   kNothingRead, // a read returned nothing
-  kNoMoreRetry, // five confirmations did not match
+  kNoMoreRetry, // five attempts refused by the judge or not confirmed
 };
 
 inline constexpr int kMaxMismatches = 5;
