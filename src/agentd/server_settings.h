@@ -30,6 +30,11 @@ struct ServerSettings {
 };
 
 // The settings in props over the defaults above; false with the reason when they name no realm.
+// A realm of "auto" is the default realm of the Kerberos configuration (and the domain, when the
+// settings name none, that realm in lower case).
 bool readServerSettings(const Properties& props, ServerSettings& settings, std::string& why);
+
+// The default realm of the Kerberos configuration in force; false with the reason when there is none.
+bool kerberosDefaultRealm(std::string& realm, std::string& why);
 
 }  // namespace vesk::agentd

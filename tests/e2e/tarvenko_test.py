@@ -4,6 +4,7 @@ import contextlib
 import os
 import signal
 import socket
+import shutil
 import subprocess
 import sys
 import time
@@ -28,14 +29,18 @@ def main():
     binary, kestrovad = sys.argv[1], sys.argv[2]
     check = sandbox.Checker()
     with sandbox.Sandbox() as box:
-        with krbrealm.realm_and_agent(box.root, kestrovad, extra_settings={"log.level": "0"}) as (realm, agent):
+        # A host joined by the usual tools: the agent takes the default realm of its krb5.conf.
+        with krbrealm.realm_and_agent(box.root, kestrovad,
+                                      extra_settings={"log.level": "0", "realm": "auto", "domain": None}) as (realm, agent):
             run_tests(box, realm, agent, binary, check)
     check.finish()
 
 
 def run_tests(box, realm, agent, binary, check):
     tarvenko = box.install(binary, "tarvenko")
-    base_settings = {"domain": realm.domain, "agent.socket": agent.socket_path,
+    # A host joined by the usual tools: the realm is the default realm of /etc/krb5.conf.
+    shutil.copyfile(realm.krb5_conf, "/etc/krb5.conf")
+    base_settings = {"realm": "auto", "agent.socket": agent.socket_path,
                      "agent.connect.timeout.ms": str(CONNECT_TIMEOUT_MS), "agent.reply.timeout.ms": "20000"}
 
     def settings(**extra):
@@ -46,6 +51,7 @@ def run_tests(box, realm, agent, binary, check):
     settings()
     for name in ("alice", "carol", "hd", "localbob", "dora", "erik"):
         box.add_user(name)
+    box.plant_audit_and_caches()
     realm.add_principal("carol", "Carol-Passw0rd", policy="standard")
     realm.add_principal("bob", "Bob-Passw0rd1", policy="standard")
     realm.add_principal("dora", "Dora-Passw0rd1", policy="standard")
@@ -128,6 +134,17 @@ def run_tests(box, realm, agent, binary, check):
             what="set of an unknown account")
     expect(r, 35, "", "Account does not exist in Active Directory.\nPassword change failed for user ghost\n",
            failed("change", "ghost", "Account does not exist in Active Directory"))
+
+    # One audit record a validation, change or set, with the account, the caller and the result.
+    audit = box.audit_records()
+    for user, record in (("alice", 'type=1100 op="authentication" acct="alice" uid=%s res=success cap=yes'),
+                         ("alice", 'type=1100 op="authentication" acct="alice" uid=%s res=failed cap=yes'),
+                         ("dora", 'type=1108 op="change password" acct="dora" uid=%s res=success cap=yes'),
+                         ("dora", 'type=1108 op="change password" acct="dora" uid=%s res=failed cap=yes'),
+                         ("alice", 'type=1108 op="set password" acct="carol" uid=%s res=success cap=yes'),
+                         ("alice", 'type=1108 op="set password" acct="ghost" uid=%s res=failed cap=yes')):
+        record %= box.passwd_line(user).split(":")[2]
+        check.true("audit record: " + record, record in audit, "\n".join(audit))
 
     # Set with the caller's Kerberos credentials: no administrator or current-password prompt.
     ccache = os.path.join(box.root, "hd.ccache")
