@@ -21,15 +21,18 @@ namespace {
 // Keys whose value, when present, must be a whole number above 0.
 constexpr const char* kPositiveKeys[] = {
     PN::AGENT_KDC_TIMEOUT_MS, PN::AGENT_PROBE_TIMEOUT_MS, PN::AGENT_IDLE_TIMEOUT_MS, PN::AGENT_MAX_CONNECTIONS,
-    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS,
+    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS, PN::AGENT_KDC_SERVER_WAIT_MS,
+    PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, PN::AGENT_KDC_HOLDOFF_MS,
 };
 
-// The realm the agent serves: the "realm" key ("auto" stays as it is, for checkKerberos), else the
-// domain in upper case.
+// The realm the agent serves, upper case: the "realm" key ("auto" stays as it is, for checkKerberos),
+// else the domain.
 std::string realmOf(const Properties& props) {
-  std::string realm = props.get(PN::REALM);
-  if (realm.empty()) {
-    for (char c : props.get(PN::DOMAIN)) realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string named = props.get(PN::REALM);
+  if (lower(named) == PN::kAutoRealm) return named;
+  std::string realm;
+  for (char c : named.empty() ? props.get(PN::DOMAIN) : named) {
+    realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return realm;
 }

@@ -57,6 +57,7 @@ bool readServerSettings(const Properties& props, ServerSettings& settings, std::
   ServerSettings read = settings;
   read.socketPath = props.get(PN::AGENT_SOCKET, kAgentEndpointPath);
   read.realm.domain = props.get(PN::DOMAIN, std::string());
+  // Realm names are upper case; a realm written otherwise in the settings means the same realm.
   read.realm.realm = props.get(PN::REALM, std::string());
   if (lower(read.realm.realm) == PN::kAutoRealm) {
     std::string reason;
@@ -66,6 +67,7 @@ bool readServerSettings(const Properties& props, ServerSettings& settings, std::
     }
     if (read.realm.domain.empty()) read.realm.domain = lower(read.realm.realm);
   }
+  read.realm.realm = upper(read.realm.realm);
   if (read.realm.realm.empty()) read.realm.realm = upper(read.realm.domain);
   if (read.realm.realm.empty()) {
     why = std::string("the settings name no realm (keys ") + PN::REALM + " and " + PN::DOMAIN + ")";
@@ -73,6 +75,10 @@ bool readServerSettings(const Properties& props, ServerSettings& settings, std::
   }
   read.kdcTimeout = milliseconds(props, PN::AGENT_KDC_TIMEOUT_MS, read.kdcTimeout);
   read.probeTimeout = milliseconds(props, PN::AGENT_PROBE_TIMEOUT_MS, read.probeTimeout);
+  read.realm.transport.serverWait = milliseconds(props, PN::AGENT_KDC_SERVER_WAIT_MS, read.realm.transport.serverWait);
+  read.realm.transport.messageLimit =
+      milliseconds(props, PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, read.realm.transport.messageLimit);
+  read.realm.transport.holdoff = milliseconds(props, PN::AGENT_KDC_HOLDOFF_MS, read.realm.transport.holdoff);
   read.idleTimeout = milliseconds(props, PN::AGENT_IDLE_TIMEOUT_MS, read.idleTimeout);
   read.firstRequestTimeout = milliseconds(props, PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, read.firstRequestTimeout);
   read.maxConnections = count(props, PN::AGENT_MAX_CONNECTIONS, read.maxConnections);

@@ -16,9 +16,9 @@ namespace vesk::agentd {
 struct ServerSettings {
   std::string socketPath;
   RealmSettings realm;
-  // Long enough for the library to fail over past two silent KDCs and password servers (about
-  // 1 s per silent KDC, 10 s per silent password server) on every operation.
-  std::chrono::milliseconds kdcTimeout{45000};
+  // Long enough for the transport to leave two silent KDCs and password servers behind (one
+  // server wait each) on every message of an operation, and for slow answers.
+  std::chrono::milliseconds kdcTimeout{15000};
   std::chrono::milliseconds probeTimeout{5000};
   // How long a connection may stay silent before the agent closes it, and before its first request.
   std::chrono::milliseconds idleTimeout{30000};

@@ -141,6 +141,11 @@ int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
     result = session.setPassword(request.user, request.newPassword, request.adminUser, request.adminPassword);
   }
   if (result == vesk::kResultSuccess) return vesk::kResultSuccess;
+  // On a set, a code outside the table (a name the library cannot parse, an unforeseen failure) is
+  // told as the Kerberos failure it is: never as the policy's refusal or rejected credentials.
+  if (result == vesk::kResultKerberos && !ownChange && !kerberosFailureKnown(session.lastErrorCode)) {
+    result = vesk::kResultKerberosError;
+  }
   if (result == vesk::kResultKerberos) {
     const int code = session.lastErrorCode;
     logger->log(vesk::LogLevel::kError, "Error: %s (%d)", session.lastErrorText.c_str(), code);

@@ -139,14 +139,16 @@ LocalResult localRoad(PasswdRun& run) {
   if (!run.directoryOutage.empty()) {
     // The account may be a directory account. Where the local road could only end in "Incorrect
     // password" (or worse, change a usable local hash the user takes for the directory's), say so.
+    const char* unreachable =
+        run.outageOfRealm ? "the directory agent cannot reach the domain's servers" : "cannot reach the directory agent";
     if (!callerIsRoot && !hashCanVerify(run.storedHash)) {
-      std::fprintf(stderr, "%s: cannot reach the directory agent to change the password of %s: %s; password unchanged\n",
-                   run.progName.c_str(), run.targetName.c_str(), run.directoryOutage.c_str());
+      std::fprintf(stderr, "%s: %s to change the password of %s: %s; password unchanged\n", run.progName.c_str(),
+                   unreachable, run.targetName.c_str(), run.directoryOutage.c_str());
       logOutcome(run, vesk::LogLevel::kWarning, ("failed: directory unreachable: " + run.directoryOutage).c_str());
       return kLocalFailed;
     }
-    std::fprintf(stderr, "%s: cannot reach the directory agent (%s); only the local password of %s will change\n",
-                 run.progName.c_str(), run.directoryOutage.c_str(), run.targetName.c_str());
+    std::fprintf(stderr, "%s: %s (%s); only the local password of %s will change\n", run.progName.c_str(),
+                 unreachable, run.directoryOutage.c_str(), run.targetName.c_str());
     logOutcome(run, vesk::LogLevel::kInfo, ("directory unreachable, local road: " + run.directoryOutage).c_str());
   }
   if (!callerIsRoot) {
@@ -240,6 +242,7 @@ LocalResult changeFor(PasswdRun& run, uid_t targetUid) {
   // A host joined to no domain has no directory accounts: its agent's silence says nothing.
   if (account.answer == DirectoryAnswer::kCannotTell && vesk::joined()) {
     run.directoryOutage = account.reason.empty() ? "no reason given" : account.reason;
+    run.outageOfRealm = account.agentAnswered;
   }
   return localRoad(run);
 }

@@ -54,6 +54,12 @@ inline constexpr const char* AGENT_REPLY_TIMEOUT_MS = "agent.reply.timeout.ms";
 // The agent daemon's own time limit for one Kerberos exchange, and for the probe of getUser.
 inline constexpr const char* AGENT_KDC_TIMEOUT_MS = "agent.kdc.timeout.ms";
 inline constexpr const char* AGENT_PROBE_TIMEOUT_MS = "agent.probe.timeout.ms";
+// The agent daemon's transport: how long one Kerberos server has alone before the next is asked
+// too, how long one message waits for any answer, and how long a server that did not answer is
+// tried last.
+inline constexpr const char* AGENT_KDC_SERVER_WAIT_MS = "agent.kdc.server.wait.ms";
+inline constexpr const char* AGENT_KDC_MESSAGE_TIMEOUT_MS = "agent.kdc.message.timeout.ms";
+inline constexpr const char* AGENT_KDC_HOLDOFF_MS = "agent.kdc.holdoff.ms";
 // The agent daemon: how long a connection may stay silent, and how many connections it serves at once.
 inline constexpr const char* AGENT_IDLE_TIMEOUT_MS = "agent.idle.timeout.ms";
 inline constexpr const char* AGENT_MAX_CONNECTIONS = "agent.max.connections";

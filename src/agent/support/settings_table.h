@@ -52,12 +52,20 @@ inline constexpr SettingRow kSettingRows[] = {
     {PN::AGENT_REPLY_TIMEOUT_MS, kSectionAgent, "60000", nullptr,
      "How long a tool waits for the agent's answer, in milliseconds; above the agent's own limit for the "
      "Kerberos exchanges of a request, so that the tool hears the agent's outcome."},
-    {PN::AGENT_KDC_TIMEOUT_MS, kSectionAgent, "45000", nullptr,
+    {PN::AGENT_KDC_TIMEOUT_MS, kSectionAgent, "15000", nullptr,
      "The agent's time limit for the Kerberos exchanges of one request, in milliseconds; a request that takes "
-     "longer is answered with a time-out."},
+     "longer is answered with a time-out (or, for a change or set already sent, with outcome unknown)."},
     {PN::AGENT_PROBE_TIMEOUT_MS, kSectionAgent, "5000", nullptr,
      "The agent's time limit for asking the KDC whether it knows an account (the question the passwd "
      "personality asks for every account), in milliseconds."},
+    {PN::AGENT_KDC_SERVER_WAIT_MS, kSectionAgent, "1000", nullptr,
+     "How long the agent gives one Kerberos server (KDC or password server) alone, in milliseconds, before it "
+     "sends the same message to the next one too; it takes the first answer of any of them."},
+    {PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, kSectionAgent, "10000", nullptr,
+     "How long one Kerberos message of the agent waits for an answer from any server, in milliseconds."},
+    {PN::AGENT_KDC_HOLDOFF_MS, kSectionAgent, "300000", nullptr,
+     "How long a Kerberos server that did not answer is tried after the others, in milliseconds; the agent "
+     "asks such a KDC again in the background every 30 seconds."},
     {PN::AGENT_IDLE_TIMEOUT_MS, kSectionAgent, "30000", nullptr,
      "How long a connection to the agent may stay silent before the agent closes it, in milliseconds."},
     {PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, kSectionAgent, "5000", nullptr,
