@@ -17,6 +17,11 @@ inline constexpr const char* kUserdelProgramPath = "/usr/sbin/userdel";
 inline constexpr const char* kGroupaddProgramPath = "/usr/sbin/groupadd";
 inline constexpr const char* kGroupdelProgramPath = "/usr/sbin/groupdel";
 
+// The name service caches that a change of an account file makes stale, and their invalidation
+// commands.
+inline constexpr const char* kNscdProgramPath = "/usr/sbin/nscd";
+inline constexpr const char* kSssCacheProgramPath = "/usr/sbin/sss_cache";
+
 // Template of the private snapshot file of a command-backed storage (completed by mkstemp).
 inline constexpr const char* kSnapshotTemplate = "/tmp/passwddb.XXXXXX";
 inline constexpr const char* kNullDevicePath = "/dev/null";

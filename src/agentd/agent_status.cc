@@ -23,13 +23,43 @@ bool toNumber(const std::string& text, long long& value) {
   return errno == 0 && *end == '\0';
 }
 
+std::string encodeServers(const std::vector<StatusReport::Server>& servers) {
+  std::string text;
+  for (const auto& server : servers) {
+    std::string name = cleaned(server.name);
+    for (char& c : name) {
+      if (c == ',' || c == '|') c = ' ';
+    }
+    if (!text.empty()) text += ",";
+    text += name + "|" + cleaned(server.state) + "|" + std::to_string(server.answeredAgo);
+  }
+  return text;
+}
+
+std::vector<StatusReport::Server> decodeServers(std::string_view text) {
+  std::vector<StatusReport::Server> servers;
+  while (!text.empty()) {
+    const auto end = text.find(',');
+    const std::string_view entry = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const auto first = entry.find('|');
+    const auto second = first == std::string_view::npos ? first : entry.find('|', first + 1);
+    long long ago = -1;
+    if (second == std::string_view::npos || !toNumber(std::string(entry.substr(second + 1)), ago)) continue;
+    servers.push_back(StatusReport::Server{std::string(entry.substr(0, first)),
+                                           std::string(entry.substr(first + 1, second - first - 1)), ago});
+  }
+  return servers;
+}
+
 }  // namespace
 
 std::string encodeStatus(const StatusReport& r) {
   return "state=" + cleaned(r.state) + ";realm=" + cleaned(r.realm) + ";kdc=" + cleaned(r.kdc) +
          ";reached=" + std::to_string(r.reachedAgo) + ";reason=" + cleaned(r.reason) + ";keytab=" + cleaned(r.keytab) +
          ";uptime=" + std::to_string(r.uptime) + ";requests=" + std::to_string(r.requests) +
-         ";failed=" + std::to_string(r.failed);
+         ";failed=" + std::to_string(r.failed) + ";refused=" + std::to_string(r.refused) +
+         ";checks=" + std::to_string(r.checks) + ";servers=" + encodeServers(r.servers);
 }
 
 bool decodeStatus(std::string_view text, StatusReport& report) {
@@ -63,6 +93,12 @@ bool decodeStatus(std::string_view text, StatusReport& report) {
       decoded.requests = static_cast<unsigned long long>(number);
     } else if (key == "failed" && toNumber(value, number)) {
       decoded.failed = static_cast<unsigned long long>(number);
+    } else if (key == "refused" && toNumber(value, number)) {
+      decoded.refused = static_cast<unsigned long long>(number);
+    } else if (key == "checks" && toNumber(value, number)) {
+      decoded.checks = static_cast<unsigned long long>(number);
+    } else if (key == "servers") {
+      decoded.servers = decodeServers(value);
     }
   }
   if (!haveState) return false;
@@ -102,10 +138,21 @@ bool AgentState::isStarting() const {
   return report_.state == kStateStarting;
 }
 
-void AgentState::counted(bool failed) {
+void AgentState::counted(bool failed, bool refused) {
   std::lock_guard<std::mutex> guard(mutex_);
   ++report_.requests;
   if (failed) ++report_.failed;
+  if (refused) ++report_.refused;
+}
+
+bool AgentState::beginCheck(std::chrono::milliseconds interval) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const auto now = Clock::now();
+  if (checkedOnce_ && now - checkedAt_ < interval) return false;
+  checkedOnce_ = true;
+  checkedAt_ = now;
+  ++report_.checks;
+  return true;
 }
 
 StatusReport AgentState::report() const {

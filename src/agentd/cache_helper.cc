@@ -133,7 +133,7 @@ bool prepareCacheHelper(std::string& why) {
 }
 
 Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, const RealmSettings& realm,
-                     std::chrono::milliseconds timeout) {
+                     const RealmTransport& transport, std::chrono::milliseconds timeout) {
   if (!executable.valid()) return helperFailure("the credential cache helper is not available");
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
@@ -146,7 +146,8 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
   std::string argument = kCacheHelperArgument;
   std::string realmName = realm.realm;
   std::string domainName = realm.domain;
-  char* const argv[] = {program.data(), argument.data(), realmName.data(), domainName.data(), nullptr};
+  std::string handOn = transport.handOnText();
+  char* const argv[] = {program.data(), argument.data(), realmName.data(), domainName.data(), handOn.data(), nullptr};
   const bool dropIdentity = geteuid() == 0;
   const int helperFd = executable.get();
   const int socketFd = theirs.get();
@@ -195,8 +196,11 @@ int cacheHelperMain(int argc, char** argv) {
   // holds a new password.
   // A tracer that attached between exec and this point stays attached: refuse to go on then.
   if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || isTraced()) return exitWith(HelperExit::kTraced);
-  if (argc != 4) return exitWith(HelperExit::kUsage);
-  const KerberosClient client(RealmSettings{argv[2], argv[3], "", false});
+  TransportSettings transport;
+  std::vector<std::string> heldBack;
+  if (argc != 5 || !RealmTransport::fromHandOnText(argv[4], transport, heldBack)) return exitWith(HelperExit::kUsage);
+  const KerberosClient client(RealmSettings{argv[2], argv[3], "", false, transport});
+  for (const std::string& name : heldBack) client.transport().health().silent(name);
   const auto deadline = Clock::now() + std::chrono::seconds(30);
   int errorNumber = 0;
   agentproto::InFrame frame;

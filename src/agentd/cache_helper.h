@@ -37,9 +37,10 @@ enum class HelperExit : int {
 bool prepareCacheHelper(std::string& why);
 
 // Runs an Authenticate or SetWithCache request in a helper with the given identity, bounded by
-// timeout (the helper is killed then).
+// timeout (the helper is killed then). transport: the agent's transport, whose settings and
+// held-back servers the helper starts from.
 agentproto::Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, const RealmSettings& realm,
-                                 std::chrono::milliseconds timeout);
+                                 const RealmTransport& transport, std::chrono::milliseconds timeout);
 
 // The helper's side: argv is {program, kCacheHelperArgument, realm, domain}. Returns the exit status.
 int cacheHelperMain(int argc, char** argv);

@@ -1,5 +1,7 @@
 #include "config_check.h"
 
+#include <unistd.h>
+
 extern "C" {
 #include <com_err.h>
 }
@@ -11,6 +13,7 @@ extern "C" {
 #include "kdc_lookup.h"
 #include "paths.h"
 #include "pn.h"
+#include "props.h"
 
 namespace vesk::agentd {
 namespace {
@@ -18,14 +21,19 @@ namespace {
 // Keys whose value, when present, must be a whole number above 0.
 constexpr const char* kPositiveKeys[] = {
     PN::AGENT_KDC_TIMEOUT_MS, PN::AGENT_PROBE_TIMEOUT_MS, PN::AGENT_IDLE_TIMEOUT_MS, PN::AGENT_MAX_CONNECTIONS,
-    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS, PN::AGENT_ADMISSION_WAIT_MS, PN::AGENT_ROOT_CONNECTIONS,
+    PN::AGENT_CONNECT_TIMEOUT_MS, PN::AGENT_REPLY_TIMEOUT_MS, PN::AGENT_KDC_SERVER_WAIT_MS,
+    PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, PN::AGENT_KDC_HOLDOFF_MS, PN::AGENT_ADMISSION_WAIT_MS,
+    PN::AGENT_ROOT_CONNECTIONS,
 };
 
-// The realm the agent serves: the "realm" key, else the domain in upper case.
+// The realm the agent serves, upper case: the "realm" key ("auto" stays as it is, for checkKerberos),
+// else the domain.
 std::string realmOf(const Properties& props) {
-  std::string realm = props.get(PN::REALM);
-  if (realm.empty()) {
-    for (char c : props.get(PN::DOMAIN)) realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string named = props.get(PN::REALM);
+  if (lower(named) == PN::kAutoRealm) return named;
+  std::string realm;
+  for (char c : named.empty() ? props.get(PN::DOMAIN) : named) {
+    realm += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return realm;
 }
@@ -48,8 +56,20 @@ void checkSettingsFile(const SettingsFile& file, const std::string& path, Config
   if (realm.empty()) {
     report.problems.push_back("settings file " + path + ": no realm (keys " + PN::REALM + " and " + PN::DOMAIN + ")");
   } else {
-    report.notes.push_back("settings file " + path + ": realm " + realm + ", socket " +
+    const bool automatic = lower(realm) == PN::kAutoRealm;
+    report.notes.push_back("settings file " + path + ": realm " +
+                           (automatic ? "auto (the default realm of the Kerberos configuration)" : realm) + ", socket " +
                            file.props.get(PN::AGENT_SOCKET, kAgentEndpointPath));
+  }
+  // A host joined by the usual tools has its host keys in the system's keytab.
+  const std::string keytab = file.props.get(PN::AGENT_HOST_KEYTAB, kDefaultHostKeytabPath);
+  const std::string required = lower(file.props.get(PN::AGENT_HOST_KEYTAB_REQUIRED));
+  if (access(keytab.c_str(), R_OK) == 0) {
+    report.notes.push_back("host keytab " + keytab + ": found");
+  } else if (required == "true" || required == "yes" || required == "1") {
+    report.problems.push_back("host keytab " + keytab + ": missing, and the settings require it");
+  } else {
+    report.notes.push_back("host keytab " + keytab + ": missing (validations are not proved against the KDC)");
   }
   for (const char* key : kPositiveKeys) {
     if (file.props.has(key) && file.props.getNumber(key, 0) <= 0) {
@@ -59,7 +79,9 @@ void checkSettingsFile(const SettingsFile& file, const std::string& path, Config
   }
 }
 
-void checkKerberos(const std::string& realm, ConfigReport& report) {
+void checkKerberos(const std::string& configuredRealm, ConfigReport& report) {
+  std::string realm = configuredRealm;
+  const bool automatic = lower(realm) == PN::kAutoRealm;
   const char* files = std::getenv("KRB5_CONFIG");
   const std::string shownFiles = files != nullptr && *files != '\0' ? files : "/etc/krb5.conf";
   krb5_context context = nullptr;
@@ -71,7 +93,13 @@ void checkKerberos(const std::string& realm, ConfigReport& report) {
   char* defaultRealm = nullptr;
   if (krb5_get_default_realm(context, &defaultRealm) == 0) {
     report.notes.push_back("Kerberos configuration " + shownFiles + ": default realm " + defaultRealm);
+    if (automatic) realm = defaultRealm;
     krb5_free_default_realm(context, defaultRealm);
+  } else if (automatic) {
+    realm.clear();
+    report.problems.push_back("Kerberos configuration " + shownFiles +
+                              ": no default realm, which the settings' realm auto needs (a host joined to a "
+                              "domain has one in [libdefaults])");
   } else {
     report.notes.push_back("Kerberos configuration " + shownFiles + ": no default realm (the agent names its realm)");
   }

@@ -6,6 +6,8 @@
 
 #include <profile.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "props.h"
@@ -65,10 +67,9 @@ std::vector<std::string> serviceRecords(const std::string& name) {
   return hosts;
 }
 
-}  // namespace
-
-bool locateKdcs(krb5_context context, const std::string& realm, KdcLocation& found, std::string& why) {
-  const auto configured = profileValues(context, "realms", realm.c_str(), "kdc");
+// The servers of realm named by relation in krb5.conf, else by the SRV records of service.
+bool locate(krb5_context context, const std::string& realm, std::vector<std::string> configured,
+            const std::string& service, KdcLocation& found, std::string& why) {
   if (!configured.empty()) {
     found = KdcLocation{configured, "krb5.conf"};
     return true;
@@ -78,15 +79,49 @@ bool locateKdcs(krb5_context context, const std::string& realm, KdcLocation& fou
     why = "krb5.conf names no KDC for realm " + realm + " and DNS lookups are off (dns_lookup_kdc)";
     return false;
   }
-  std::vector<std::string> hosts = serviceRecords("_kerberos._udp." + realm + ".");
-  for (auto& host : serviceRecords("_kerberos._tcp." + realm + ".")) hosts.push_back(std::move(host));
+  std::vector<std::string> hosts = serviceRecords(service + "._udp." + realm + ".");
+  for (auto& host : serviceRecords(service + "._tcp." + realm + ".")) {
+    if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(std::move(host));
+  }
   if (hosts.empty()) {
-    why = "neither krb5.conf nor DNS (SRV records _kerberos._udp." + realm + ", _kerberos._tcp." + realm +
-          ") names a KDC for realm " + realm;
+    why = "neither krb5.conf nor DNS (SRV records " + service + "._udp." + realm + ", " + service + "._tcp." +
+          realm + ") names a server for realm " + realm;
     return false;
   }
   found = KdcLocation{hosts, "DNS"};
   return true;
+}
+
+}  // namespace
+
+bool locateKdcs(krb5_context context, const std::string& realm, KdcLocation& found, std::string& why) {
+  return locate(context, realm, profileValues(context, "realms", realm.c_str(), "kdc"), "_kerberos", found, why);
+}
+
+bool locatePasswordServers(krb5_context context, const std::string& realm, KdcLocation& found, std::string& why) {
+  auto configured = profileValues(context, "realms", realm.c_str(), "kpasswd_server");
+  if (configured.empty()) {
+    for (std::string host : profileValues(context, "realms", realm.c_str(), "admin_server")) {
+      // The administration port is not the password port: keep only the host.
+      const auto colon = host.rfind(':');
+      const auto bracket = host.rfind(']');
+      if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket) &&
+          host.find(':') == colon) {
+        host.erase(colon);
+      } else if (bracket != std::string::npos && colon != std::string::npos && colon > bracket) {
+        host.erase(colon);
+      }
+      configured.push_back(host);
+    }
+  }
+  return locate(context, realm, configured, "_kpasswd", found, why);
+}
+
+std::size_t udpPreferenceLimit(krb5_context context) {
+  const auto values = profileValues(context, "libdefaults", "udp_preference_limit", nullptr);
+  if (values.empty()) return 1465;
+  const long limit = std::strtol(values.front().c_str(), nullptr, 10);
+  return limit > 0 ? static_cast<std::size_t>(limit) : 1465;
 }
 
 }  // namespace vesk::agentd

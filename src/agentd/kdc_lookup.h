@@ -18,5 +18,10 @@ struct KdcLocation {
 
 // The KDCs of realm; false with the reason when neither krb5.conf nor DNS names one.
 bool locateKdcs(krb5_context context, const std::string& realm, KdcLocation& found, std::string& why);
+// The password-change servers of realm, found as the library finds them: "kpasswd_server", else
+// the host of "admin_server" (port 464), else the SRV records _kpasswd._udp and _kpasswd._tcp.
+bool locatePasswordServers(krb5_context context, const std::string& realm, KdcLocation& found, std::string& why);
+// The largest message sent over UDP ("udp_preference_limit", 1465 by default); larger go over TCP.
+std::size_t udpPreferenceLimit(krb5_context context);
 
 }  // namespace vesk::agentd

@@ -9,11 +9,11 @@ extern "C" {
 
 #include <cctype>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "kerberos_results.h"
+#include "krb5_handles.h"
 #include "props.h"
 
 namespace vesk::agentd {
@@ -21,108 +21,7 @@ namespace {
 
 using agentproto::Reply;
 
-constexpr std::size_t kPooledContexts = 32;
 constexpr const char* kPasswordService = "kadmin/changepw";
-
-// Library contexts are costly to build and may be reused by one thread at a time: a small pool.
-class ContextPool {
- public:
-  krb5_context take(krb5_error_code& code) {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (!idle_.empty()) {
-        krb5_context context = idle_.back();
-        idle_.pop_back();
-        code = 0;
-        return context;
-      }
-    }
-    krb5_context context = nullptr;
-    code = krb5_init_context(&context);
-    return code == 0 ? context : nullptr;
-  }
-  void give(krb5_context context) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (idle_.size() < kPooledContexts) {
-      krb5_clear_error_message(context);
-      idle_.push_back(context);
-      return;
-    }
-    krb5_free_context(context);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<krb5_context> idle_;
-};
-
-ContextPool& pool() {
-  static ContextPool* instance = new ContextPool();  // outlives threads still finishing at exit
-  return *instance;
-}
-
-class Context {
- public:
-  Context() : context_(pool().take(code_)) {}
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
-  ~Context() {
-    if (context_ != nullptr) pool().give(context_);
-  }
-  krb5_context get() const { return context_; }
-  krb5_error_code initError() const { return code_; }
-
- private:
-  krb5_error_code code_ = 0;
-  krb5_context context_;
-};
-
-class Principal {
- public:
-  Principal() = default;
-  Principal(const Principal&) = delete;
-  Principal& operator=(const Principal&) = delete;
-  ~Principal() {
-    if (principal_ != nullptr) krb5_free_principal(context_, principal_);
-  }
-  krb5_error_code parse(krb5_context context, const std::string& name) {
-    context_ = context;
-    return krb5_parse_name(context, name.c_str(), &principal_);
-  }
-  krb5_principal get() const { return principal_; }
-
- private:
-  krb5_context context_ = nullptr;
-  krb5_principal principal_ = nullptr;
-};
-
-class Credentials {
- public:
-  explicit Credentials(krb5_context context) : context_(context) {}
-  Credentials(const Credentials&) = delete;
-  Credentials& operator=(const Credentials&) = delete;
-  ~Credentials() { krb5_free_cred_contents(context_, &creds_); }
-  krb5_creds* get() { return &creds_; }
-
- private:
-  krb5_context context_;
-  krb5_creds creds_ = {};
-};
-
-// The three outputs of a password-change protocol exchange.
-struct ServerAnswer {
-  explicit ServerAnswer(krb5_context context) : context_(context) {}
-  ServerAnswer(const ServerAnswer&) = delete;
-  ServerAnswer& operator=(const ServerAnswer&) = delete;
-  ~ServerAnswer() {
-    krb5_free_data_contents(context_, &codeString);
-    krb5_free_data_contents(context_, &resultString);
-  }
-  krb5_context context_;
-  int resultCode = 0;
-  krb5_data codeString = {};
-  krb5_data resultString = {};
-};
 
 Reply makeReply(int result, int code, std::string text) {
   Reply reply;
@@ -149,35 +48,16 @@ Reply ownFailure(krb5_error_code code, const std::string& realm, const char* doi
                        std::to_string(code) + ")");
 }
 
+// The caller was answered before the change could leave: nothing was sent.
+Reply notSent(const std::string& realm) {
+  return makeReply(kResultKdcTimeout, 0,
+                   "not sent to the password servers of realm " + realm + ": the caller had been answered");
+}
+
 Reply contextFailure(const Context& context) {
   return makeReply(kResultKerberosError, context.initError(),
                    "cannot initialise the Kerberos library: " + codeText(context.initError()));
 }
-
-// Options shared by every exchange: no prompts, no change on an expired password, short tickets.
-class InitOptions {
- public:
-  explicit InitOptions(krb5_context context) : context_(context) {
-    code_ = krb5_get_init_creds_opt_alloc(context, &options_);
-    if (code_ != 0) return;
-    krb5_get_init_creds_opt_set_change_password_prompt(options_, 0);
-    krb5_get_init_creds_opt_set_forwardable(options_, 0);
-    krb5_get_init_creds_opt_set_proxiable(options_, 0);
-    krb5_get_init_creds_opt_set_tkt_life(options_, 300);
-  }
-  InitOptions(const InitOptions&) = delete;
-  InitOptions& operator=(const InitOptions&) = delete;
-  ~InitOptions() {
-    if (options_ != nullptr) krb5_get_init_creds_opt_free(context_, options_);
-  }
-  krb5_get_init_creds_opt* get() const { return options_; }
-  krb5_error_code error() const { return code_; }
-
- private:
-  krb5_context context_;
-  krb5_get_init_creds_opt* options_ = nullptr;
-  krb5_error_code code_ = 0;
-};
 
 // An AS exchange, step-wise so that the KDC's KRB-ERROR can be read. creds (optional) receives
 // the ticket; ntstatus receives the NTSTATUS of the error's e-data when it carries one.
@@ -257,9 +137,19 @@ std::string renderServerMessage(krb5_context context, const krb5_data& resultStr
   return text;
 }
 
-// The reply for what the password server answered.
-Reply serverReply(const ServerAnswer& answer) {
-  const std::string text = renderServerMessage(answer.context_, answer.resultString);
+// The reply for what the password server answered, or for its silence.
+Reply serverReply(krb5_context context, const PasswordExchange& answer, const std::string& realm, const char* doing) {
+  if (answer.abandoned) return notSent(realm);
+  if (answer.code != 0 && answer.sent) {
+    return makeReply(kResultOutcomeUnknown, answer.code,
+                     "The password servers of realm " + realm + " did not answer while " + doing +
+                         ": the password may or may not have changed");
+  }
+  if (answer.code != 0) return ownFailure(answer.code, realm, doing);
+  krb5_data resultString = {};
+  resultString.data = const_cast<char*>(answer.resultString.data());
+  resultString.length = static_cast<unsigned int>(answer.resultString.size());
+  const std::string text = renderServerMessage(context, resultString);
   const std::string fixed = kpasswdResultText(answer.resultCode);
   switch (answer.resultCode) {
     case krb5code::kKpasswdSuccess: return makeReply(kResultSuccess, 0, std::string());
@@ -271,25 +161,6 @@ Reply serverReply(const ServerAnswer& answer) {
                        "The password server refused the request: " + fixed + (text.empty() ? "" : ": " + text));
   }
 }
-
-class Keytab {
- public:
-  Keytab(krb5_context context, const std::string& name) : context_(context) {
-    code_ = krb5_kt_resolve(context, name.c_str(), &keytab_);
-  }
-  Keytab(const Keytab&) = delete;
-  Keytab& operator=(const Keytab&) = delete;
-  ~Keytab() {
-    if (keytab_ != nullptr) krb5_kt_close(context_, keytab_);
-  }
-  krb5_keytab get() const { return keytab_; }
-  krb5_error_code error() const { return code_; }
-
- private:
-  krb5_context context_;
-  krb5_keytab keytab_ = nullptr;
-  krb5_error_code code_ = 0;
-};
 
 // Proves that the KDC which issued creds knows a host key of this machine: without it, whatever
 // answers on the KDC's address could make any password valid. A keytab without a host key skips
@@ -308,18 +179,6 @@ Reply verifyWithHostKey(krb5_context context, krb5_creds* creds, const RealmSett
   return makeReply(kResultKdcNotVerified, code,
                    "the KDC could not be verified with the host key: " + codeText(code) + " (keytab " +
                        settings.hostKeytab + ")");
-}
-
-// Collects the address of the KDC that answered, from the library's trace messages.
-void noteAnsweringKdc(krb5_context, const krb5_trace_info* info, void* data) {
-  if (info == nullptr || info->message == nullptr) return;
-  const std::string_view message(info->message);
-  const auto answer = message.find("Received answer (");
-  const auto from = message.find(" from ", answer == std::string_view::npos ? 0 : answer);
-  if (answer == std::string_view::npos || from == std::string_view::npos) return;
-  std::string address(message.substr(from + 6));
-  while (!address.empty() && (address.back() == '\n' || address.back() == ' ')) address.pop_back();
-  *static_cast<std::string*>(data) = address;
 }
 
 std::string principalText(krb5_context context, krb5_principal principal) {
@@ -352,7 +211,7 @@ std::string KerberosClient::principalName(const std::string& user) const {
 }
 
 Reply KerberosClient::validate(const std::string& user, const Shredder& password) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
   krb5_error_code code = client.parse(context.get(), principalName(user));
@@ -366,8 +225,8 @@ Reply KerberosClient::validate(const std::string& user, const Shredder& password
 }
 
 Reply KerberosClient::change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
-                             std::atomic<bool>* sent) const {
-  Context context;
+                             HandOver* handOver) const {
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal client;
   krb5_error_code code = client.parse(context.get(), principalName(user));
@@ -376,22 +235,21 @@ Reply KerberosClient::change(const std::string& user, const Shredder& newPasswor
   std::optional<std::uint32_t> ntstatus;
   code = asExchange(context.get(), client.get(), oldPassword, kPasswordService, creds.get(), ntstatus);
   if (code != 0) return passwordServiceAuthFailure(code, settings_.realm, ntstatus);
-  ServerAnswer answer(context.get());
-  if (sent != nullptr) sent->store(true);
-  code = krb5_change_password(context.get(), creds.get(), newPassword.c_str(), &answer.resultCode,
-                              &answer.codeString, &answer.resultString);
-  if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
-  return serverReply(answer);
+  const PasswordExchange answer = transport_->changePassword(context.get(), creds.get(), newPassword, nullptr, handOver);
+  return serverReply(context.get(), answer, settings_.realm, "talking to the password server");
 }
 
 Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                          const Shredder& adminPassword, std::atomic<bool>* sent) const {
-  Context context;
+                          const Shredder& adminPassword, HandOver* handOver) const {
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal administrator;
   Principal target;
   krb5_error_code code = administrator.parse(context.get(), principalName(admin));
-  if (code != 0) return kerberosFailure(kResultKerberos, code);
+  if (code != 0) {
+    return makeReply(kResultKerberosError, code,
+                     "the administrator name " + admin + " is not a Kerberos principal name: " + codeText(code));
+  }
   code = target.parse(context.get(), principalName(user));
   if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Credentials creds(context.get());
@@ -401,17 +259,14 @@ Reply KerberosClient::set(const std::string& user, const Shredder& newPassword, 
   // A missing target reads differently from each kind of server; the probe settles it.
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == kResultNoSuchAccount) return probed;
-  ServerAnswer answer(context.get());
-  if (sent != nullptr) sent->store(true);
-  code = krb5_set_password(context.get(), creds.get(), newPassword.c_str(), target.get(), &answer.resultCode,
-                           &answer.codeString, &answer.resultString);
-  if (code != 0) return ownFailure(code, settings_.realm, "talking to the password server");
-  return serverReply(answer);
+  const PasswordExchange answer =
+      transport_->changePassword(context.get(), creds.get(), newPassword, target.get(), handOver);
+  return serverReply(context.get(), answer, settings_.realm, "talking to the password server");
 }
 
 KdcContact KerberosClient::reachKdc() const {
   KdcContact contact;
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) {
     contact.reason = "cannot initialise the Kerberos library: " + codeText(context.initError());
     return contact;
@@ -422,14 +277,37 @@ KdcContact KerberosClient::reachKdc() const {
     contact.reason = codeText(code);
     return contact;
   }
-  std::string address;
-  krb5_set_trace_callback(context.get(), noteAnsweringKdc, &address);
   const Reply probed = probePrincipal(context.get(), principal.get(), settings_.realm);
-  krb5_set_trace_callback(context.get(), nullptr, nullptr);
   contact.reached = probed.result == kResultSuccess || probed.result == kResultNoSuchAccount;
-  contact.address = address;
+  contact.address = RealmTransport::lastAnswered();
   if (!contact.reached) contact.reason = probed.errorText;
   return contact;
+}
+
+void KerberosClient::probeHeldBack() const {
+  Context context;
+  Principal principal;
+  if (context.get() == nullptr ||
+      principal.parse(context.get(), "kestrovad-reachability-check@" + settings_.realm) != 0) {
+    return;
+  }
+  // The first AS request of an exchange, made but not sent: no password is in it.
+  InitOptions options(context.get());
+  krb5_init_creds_context exchange = nullptr;
+  if (options.error() != 0 ||
+      krb5_init_creds_init(context.get(), principal.get(), nullptr, nullptr, 0, options.get(), &exchange) != 0) {
+    return;
+  }
+  krb5_data in = {};
+  krb5_data out = {};
+  krb5_data realm = {};
+  unsigned int flags = 0;
+  if (krb5_init_creds_step(context.get(), exchange, &in, &out, &realm, &flags) == 0 && out.length > 0) {
+    transport_->probeHeldBack(context.get(), settings_.realm, std::string(out.data, out.length));
+  }
+  krb5_free_data_contents(context.get(), &out);
+  krb5_free_data_contents(context.get(), &realm);
+  krb5_init_creds_free(context.get(), exchange);
 }
 
 bool KerberosClient::hostKeytabUsable() const {
@@ -453,7 +331,7 @@ bool KerberosClient::hostKeytabUsable() const {
 }
 
 Reply KerberosClient::probe(const std::string& user) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Principal principal;
   const krb5_error_code code = principal.parse(context.get(), principalName(user));
@@ -507,7 +385,7 @@ class Cache {
 }  // namespace
 
 Reply KerberosClient::checkCache(const std::string& cacheName) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Cache cache(context.get());
   Reply reply;
@@ -519,7 +397,7 @@ Reply KerberosClient::checkCache(const std::string& cacheName) const {
 
 Reply KerberosClient::setWithCache(const std::string& user, const Shredder& newPassword,
                                    const std::string& cacheName) const {
-  Context context;
+  Context context(transport_.get());
   if (context.get() == nullptr) return contextFailure(context);
   Cache cache(context.get());
   Reply failure;
@@ -529,11 +407,20 @@ Reply KerberosClient::setWithCache(const std::string& user, const Shredder& newP
   if (code != 0) return kerberosFailure(kResultNoSuchAccount, code);
   Reply probed = probePrincipal(context.get(), target.get(), settings_.realm);
   if (probed.result == kResultNoSuchAccount) return probed;
-  ServerAnswer answer(context.get());
-  code = krb5_set_password_using_ccache(context.get(), cache.get(), newPassword.c_str(), target.get(),
-                                        &answer.resultCode, &answer.codeString, &answer.resultString);
+  // A ticket for the password service of the cache owner's realm, from the cache's own tickets.
+  Credentials wanted(context.get());
+  code = krb5_cc_get_principal(context.get(), cache.get(), &wanted.get()->client);
+  if (code == 0) {
+    const krb5_data& realm = wanted.get()->client->realm;
+    code = krb5_build_principal(context.get(), &wanted.get()->server, realm.length, realm.data, "kadmin", "changepw",
+                                nullptr);
+  }
+  krb5_creds* creds = nullptr;
+  if (code == 0) code = krb5_get_credentials(context.get(), 0, cache.get(), wanted.get(), &creds);
   if (code != 0) return ownFailure(code, settings_.realm, "setting the password with the credential cache");
-  return serverReply(answer);
+  const PasswordExchange answer = transport_->changePassword(context.get(), creds, newPassword, target.get(), nullptr);
+  krb5_free_creds(context.get(), creds);
+  return serverReply(context.get(), answer, settings_.realm, "setting the password with the credential cache");
 }
 
 }  // namespace vesk::agentd

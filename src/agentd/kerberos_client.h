@@ -6,11 +6,14 @@
 // each takes a library context of its own for its duration.
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "agent_protocol.h"
+#include "hand_over.h"
+#include "realm_transport.h"
 #include "shredder.h"
 
 namespace vesk::agentd {
@@ -22,6 +25,7 @@ struct RealmSettings {
   // holds no host key, unless hostKeyRequired.
   std::string hostKeytab;
   bool hostKeyRequired = false;
+  TransportSettings transport;
 };
 
 // What a reachability check found.
@@ -37,24 +41,27 @@ std::string passwordServerMessage(std::string_view resultString);
 
 class KerberosClient {
  public:
-  explicit KerberosClient(RealmSettings settings) : settings_(std::move(settings)) {}
+  explicit KerberosClient(RealmSettings settings)
+      : settings_(std::move(settings)), transport_(std::make_shared<RealmTransport>(settings_.transport)) {}
 
   // An AS exchange for the user with the password.
   agentproto::Reply validate(const std::string& user, const Shredder& password) const;
   // The user's own change: an AS exchange for the password service with the old password, then
   // the change.
-  // sent (when given) is set once the change is handed to the password server: from then on the
-  // password may change even when no answer arrives.
+  // handOver (when given) is claimed right before the change leaves for the password server; when
+  // the claim fails (the caller has been answered) nothing is sent and the password stays.
   agentproto::Reply change(const std::string& user, const Shredder& newPassword, const Shredder& oldPassword,
-                           std::atomic<bool>* sent = nullptr) const;
+                           HandOver* handOver = nullptr) const;
   // An administrator's set of the user's password, authenticated with the administrator's password.
   agentproto::Reply set(const std::string& user, const Shredder& newPassword, const std::string& admin,
-                        const Shredder& adminPassword, std::atomic<bool>* sent = nullptr) const;
+                        const Shredder& adminPassword, HandOver* handOver = nullptr) const;
   // Whether the realm has the user, found without spending a password attempt: 0 with the
   // principal when it exists, 17 when the KDC does not know it, an agent value when it cannot tell.
   agentproto::Reply probe(const std::string& user) const;
   // Asks the realm's KDCs about a principal that need not exist: reached when any KDC answers.
   KdcContact reachKdc() const;
+  // Asks the KDCs held back for silence again, each alone (see RealmTransport::probeHeldBack).
+  void probeHeldBack() const;
   // Whether the host keytab holds a host key that verification would use.
   bool hostKeytabUsable() const;
 
@@ -68,8 +75,12 @@ class KerberosClient {
   // suffix names the domain or the realm, else in the realm named by the upper-cased suffix.
   std::string principalName(const std::string& user) const;
 
+  // The transport every exchange of this client goes through, with its servers' health.
+  RealmTransport& transport() const { return *transport_; }
+
  private:
   RealmSettings settings_;
+  std::shared_ptr<RealmTransport> transport_;
 };
 
 }  // namespace vesk::agentd

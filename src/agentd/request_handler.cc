@@ -20,6 +20,16 @@ using agentproto::Reply;
 using agentproto::Request;
 
 constexpr auto kSendTimeout = std::chrono::seconds(5);
+// At most one check of the realm in this long; status requests in between read the last one.
+constexpr auto kStatusCheckInterval = std::chrono::milliseconds(5000);
+// How often the KDCs held back for silence are asked again in the background.
+constexpr auto kHeldBackProbeInterval = std::chrono::milliseconds(30000);
+
+// Results that mean the agent got no usable answer from the realm (as opposed to the realm's no).
+bool transportFailure(int result) {
+  return result == kResultKdcUnreachable || result == kResultKdcTimeout || result == kResultKerberosError ||
+         result == kResultOutcomeUnknown || result == kResultKdcNotVerified || result == kResultBadRequest;
+}
 
 Reply makeReply(int result, std::string text) {
   Reply reply;
@@ -60,11 +70,13 @@ RequestHandler::RequestHandler(const ServerSettings& settings)
       kdcTimeout_(settings.kdcTimeout),
       probeTimeout_(settings.probeTimeout),
       keytabRefusal_(settings.hostKeytabRefusal),
-      refusals_(logger_) {}
+      refusals_(logger_),
+      heldBackProbe_([this] { kerberos_.probeHeldBack(); }, kHeldBackProbeInterval) {}
 
 void RequestHandler::applyLimits(const ServerSettings& fresh) {
   kdcTimeout_ = fresh.kdcTimeout;
   probeTimeout_ = fresh.probeTimeout;
+  kerberos_.transport().apply(fresh.realm.transport);
 }
 
 void RequestHandler::logServing(const std::string& socketPath) const {
@@ -86,12 +98,23 @@ void RequestHandler::logServing(const std::string& socketPath) const {
 
 void RequestHandler::checkRealm() const {
   const KdcContact contact = kerberos_.reachKdc();
+  logger_->log(LogLevel::kProgress, "realm check: %s", contact.reached ? contact.address.c_str() : contact.reason.c_str());
   if (contact.reached) {
-    state_.reached(contact.address);
+    realmAnswered(contact.address);
   } else {
     state_.lost(contact.reason);
     logger_->log(LogLevel::kWarning, "the realm's KDCs are not reachable: %s", contact.reason.c_str());
   }
+}
+
+void RequestHandler::realmAnswered(const std::string& address) const {
+  // Connected means validations can succeed: not while they are all refused for want of a host key.
+  if (realm_.hostKeyRequired && state_.report().keytab.empty()) {
+    state_.lost("the KDCs answer, but " + realm_.hostKeytab + " holds no host key and " +
+                "agent.host.keytab.required is set: every validation is refused");
+    return;
+  }
+  state_.reached(address);
 }
 
 void RequestHandler::checkRealmAtStart() {
@@ -99,6 +122,7 @@ void RequestHandler::checkRealmAtStart() {
   const Watchdog::Id deadline = watchdog_.arm(Clock::now() + limit, [this, limit] {
     state_.lostIfStarting(silenceText(realm_.realm, limit));
   });
+  state_.beginCheck(kStatusCheckInterval);
   checkRealm();
   watchdog_.disarm(deadline);
 }
@@ -114,18 +138,19 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
   const Reply unknown = makeReply(
       kResultOutcomeUnknown,
       silence + ": the password may or may not have changed; the agent logs the outcome when it arrives");
-  auto sent = std::make_shared<std::atomic<bool>>(request.type == MessageType::SetWithCache);
+  auto handOver = std::make_shared<HandOver>(request.type == MessageType::SetWithCache);
   // What the log record of a late answer needs, without the passwords.
   Request shown;
   shown.type = request.type;
   shown.user = request.user;
   shown.adminUser = request.adminUser;
   shown.cacheName = request.cacheName;
-  const auto onLimit = [this, claim, fd, silent, unknown, sent, peer, shown, silence] {
+  const auto onLimit = [this, claim, fd, silent, unknown, handOver, peer, shown, silence] {
     std::lock_guard<std::mutex> guard(claim->mutex);
     if (claim->claimed) return;
     claim->claimed = true;
-    const bool handedOver = sent->load();
+    // From here on the worker sends nothing it had not sent already.
+    const bool handedOver = handOver->claimForAnswer();
     const Reply& late = handedOver ? unknown : silent;
     if (!handedOver) state_.lost(silence);
     state_.counted(true);
@@ -146,7 +171,7 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
     std::this_thread::sleep_for(*wait);
   }
   const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
-  Reply reply = handle(request, peer, sent.get());
+  Reply reply = handle(request, peer, handOver.get());
   watchdog_.disarm(deadline);
   if (checksPassword && (reply.result == kResultInvalidUser || reply.result == kResultInvalidCredentials)) {
     delays_.wrongPassword(peer.uid, request.user);
@@ -163,9 +188,12 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
       state_.lost(reply.errorText);
     } else if (reply.result <= kResultNoSuchAccount || reply.result == kResultPasswordServer ||
                reply.result == kResultKdcNotVerified) {
-      state_.reached(std::string());
+      realmAnswered(RealmTransport::lastAnswered());
     }
-    if (!lateAnswer) state_.counted(reply.result != kResultSuccess);
+    if (!lateAnswer) {
+      state_.counted(transportFailure(reply.result),
+                     reply.result != kResultSuccess && !transportFailure(reply.result));
+    }
   }
   if (lateAnswer) {
     // The caller was told the outcome is unknown (or that the servers were silent): the real one.
@@ -176,12 +204,12 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
   return sendReply(fd, std::move(reply));
 }
 
-Reply RequestHandler::handle(const Request& request, const Peer& peer, std::atomic<bool>* sent) const {
+Reply RequestHandler::handle(const Request& request, const Peer& peer, HandOver* handOver) const {
   switch (request.type) {
     case MessageType::Validate: return kerberos_.validate(request.user, request.password);
-    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, sent);
+    case MessageType::Change: return kerberos_.change(request.user, request.password, request.oldPassword, handOver);
     case MessageType::Set:
-      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, sent);
+      return kerberos_.set(request.user, request.password, request.adminUser, request.adminPassword, handOver);
     case MessageType::GetUser: return kerberos_.probe(request.user);
     case MessageType::Status: return statusReply(true);
     case MessageType::Authenticate:
@@ -191,16 +219,21 @@ Reply RequestHandler::handle(const Request& request, const Peer& peer, std::atom
                          "this agent does not run as root and uses credential caches only of uid " +
                              std::to_string(geteuid()));
       }
-      return runCacheHelper(request, peer.uid, peer.gid, realm_, kdcTimeout_.load());
+      return runCacheHelper(request, peer.uid, peer.gid, realm_, kerberos_.transport(), kdcTimeout_.load());
     default: return makeReply(kResultBadRequest, "request refused: not an operation");
   }
 }
 
 Reply RequestHandler::statusReply(bool check) const {
   // While the first check runs, a second one would only wait for the same servers.
-  if (check && !state_.isStarting()) checkRealm();
+  if (check && !state_.isStarting() && state_.beginCheck(kStatusCheckInterval)) checkRealm();
+  StatusReport report = state_.report();
+  for (const auto& entry : kerberos_.transport().health().entries()) {
+    const char* known = entry.silent ? "silent" : entry.answeredAgo >= 0 ? "answering" : "unknown";
+    report.servers.push_back(StatusReport::Server{entry.name, known, entry.answeredAgo});
+  }
   Reply reply;
-  reply.statusReport = encodeStatus(state_.report());
+  reply.statusReport = encodeStatus(report);
   return reply;
 }
 
@@ -241,6 +274,11 @@ void RequestHandler::logRequest(const Peer& peer, const Request& request, const 
     logger_->log(level, "uid=%u pid=%d account=%s cache=%s operation=%s outcome=%s", uid, pid,
                  reply.principal.empty() ? "-" : reply.principal.c_str(), request.cacheName.c_str(), operation,
                  outcome.c_str());
+  } else if (request.type == MessageType::Validate && reply.result == kResultSuccess) {
+    // Whether the KDC proved itself with the host key, or the password was taken on its word.
+    const bool verified = !state_.report().keytab.empty();
+    logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s kdc=%s", uid, pid, request.user.c_str(),
+                 operation, outcome.c_str(), verified ? "verified" : "not-verified");
   } else {
     logger_->log(level, "uid=%u pid=%d account=%s operation=%s outcome=%s", uid, pid, request.user.c_str(), operation,
                  outcome.c_str());

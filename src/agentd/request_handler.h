@@ -15,9 +15,11 @@
 
 #include "agent_protocol.h"
 #include "agent_status.h"
+#include "hand_over.h"
 #include "kerberos_client.h"
 #include "logger.h"
 #include "refusal_log.h"
+#include "server_health.h"
 #include "server_settings.h"
 #include "validation_delay.h"
 #include "watchdog.h"
@@ -57,9 +59,12 @@ class RequestHandler {
   void applyLimits(const ServerSettings& fresh);
 
  private:
-  // The operation's reply. sent: as for KerberosClient::change.
-  agentproto::Reply handle(const agentproto::Request& request, const Peer& peer, std::atomic<bool>* sent) const;
+  // The operation's reply. handOver: as for KerberosClient::change.
+  agentproto::Reply handle(const agentproto::Request& request, const Peer& peer, HandOver* handOver) const;
   void checkRealm() const;
+  // Marks the realm connected after an answer of its KDCs (address when known), unless
+  // validations cannot succeed.
+  void realmAnswered(const std::string& address) const;
   agentproto::Reply statusReply(bool check) const;
   bool sendReply(int fd, agentproto::Reply reply) const;
   void logRequest(const Peer& peer, const agentproto::Request& request, const agentproto::Reply& reply) const;
@@ -75,6 +80,8 @@ class RequestHandler {
   RefusalLog refusals_;
   ValidationDelay delays_;
   Watchdog watchdog_;
+  // Last: stopped before the members it uses.
+  BackgroundProbe heldBackProbe_;
 };
 
 }  // namespace vesk::agentd

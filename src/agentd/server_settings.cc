@@ -1,5 +1,10 @@
 #include "server_settings.h"
 
+extern "C" {
+#include <com_err.h>
+}
+#include <krb5.h>
+
 #include <cctype>
 
 #include "paths.h"
@@ -40,11 +45,42 @@ std::string keytabFile(const std::string& name) {
 
 }  // namespace
 
+bool kerberosDefaultRealm(std::string& realm, std::string& why) {
+  krb5_context context = nullptr;
+  krb5_error_code code = krb5_init_context(&context);
+  if (code != 0) {
+    why = std::string("the Kerberos library cannot start: ") + error_message(code);
+    return false;
+  }
+  char* found = nullptr;
+  code = krb5_get_default_realm(context, &found);
+  if (code == 0) {
+    realm = found;
+    krb5_free_default_realm(context, found);
+  } else {
+    const char* text = krb5_get_error_message(context, code);
+    why = std::string("the Kerberos configuration names no default realm: ") + text;
+    krb5_free_error_message(context, text);
+  }
+  krb5_free_context(context);
+  return code == 0;
+}
+
 bool readServerSettings(const Properties& props, ServerSettings& settings, std::string& why) {
   ServerSettings read = settings;
   read.socketPath = props.get(PN::AGENT_SOCKET, kAgentEndpointPath);
   read.realm.domain = props.get(PN::DOMAIN, std::string());
+  // Realm names are upper case; a realm written otherwise in the settings means the same realm.
   read.realm.realm = props.get(PN::REALM, std::string());
+  if (lower(read.realm.realm) == PN::kAutoRealm) {
+    std::string reason;
+    if (!kerberosDefaultRealm(read.realm.realm, reason)) {
+      why = std::string("realm auto: ") + reason;
+      return false;
+    }
+    if (read.realm.domain.empty()) read.realm.domain = lower(read.realm.realm);
+  }
+  read.realm.realm = upper(read.realm.realm);
   if (read.realm.realm.empty()) read.realm.realm = upper(read.realm.domain);
   if (read.realm.realm.empty()) {
     why = std::string("the settings name no realm (keys ") + PN::REALM + " and " + PN::DOMAIN + ")";
@@ -52,6 +88,10 @@ bool readServerSettings(const Properties& props, ServerSettings& settings, std::
   }
   read.kdcTimeout = milliseconds(props, PN::AGENT_KDC_TIMEOUT_MS, read.kdcTimeout);
   read.probeTimeout = milliseconds(props, PN::AGENT_PROBE_TIMEOUT_MS, read.probeTimeout);
+  read.realm.transport.serverWait = milliseconds(props, PN::AGENT_KDC_SERVER_WAIT_MS, read.realm.transport.serverWait);
+  read.realm.transport.messageLimit =
+      milliseconds(props, PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, read.realm.transport.messageLimit);
+  read.realm.transport.holdoff = milliseconds(props, PN::AGENT_KDC_HOLDOFF_MS, read.realm.transport.holdoff);
   read.idleTimeout = milliseconds(props, PN::AGENT_IDLE_TIMEOUT_MS, read.idleTimeout);
   read.firstRequestTimeout = milliseconds(props, PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, read.firstRequestTimeout);
   read.maxConnections = count(props, PN::AGENT_MAX_CONNECTIONS, read.maxConnections);

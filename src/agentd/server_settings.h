@@ -17,9 +17,9 @@ namespace vesk::agentd {
 struct ServerSettings {
   std::string socketPath;
   RealmSettings realm;
-  // Long enough for the library to fail over past two silent KDCs and password servers (about
-  // 1 s per silent KDC, 10 s per silent password server) on every operation.
-  std::chrono::milliseconds kdcTimeout{45000};
+  // Long enough for the transport to leave two silent KDCs and password servers behind (one
+  // server wait each) on every message of an operation, and for slow answers.
+  std::chrono::milliseconds kdcTimeout{15000};
   std::chrono::milliseconds probeTimeout{5000};
   // How long a connection that has had its answer may stay silent before the agent closes it, and
   // how long a new one may take to send its first request: a silent connection holds a serving
@@ -39,7 +39,12 @@ struct ServerSettings {
 };
 
 // The settings in props over the defaults above; false with the reason when they name no realm.
+// A realm of "auto" is the default realm of the Kerberos configuration (and the domain, when the
+// settings name none, that realm in lower case).
 // In a privileged process a host keytab that is not a trusted path (trusted_path.h) is refused.
 bool readServerSettings(const Properties& props, ServerSettings& settings, std::string& why);
+
+// The default realm of the Kerberos configuration in force; false with the reason when there is none.
+bool kerberosDefaultRealm(std::string& realm, std::string& why);
 
 }  // namespace vesk::agentd

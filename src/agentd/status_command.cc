@@ -59,7 +59,17 @@ int statusMain() {
   }
   std::printf("host keytab: %s\n", report.keytab.empty() ? "none (KDC not verified)" : report.keytab.c_str());
   std::printf("uptime: %lld s\n", report.uptime);
-  std::printf("requests: %llu (%llu failed)\n", report.requests, report.failed);
+  std::printf("requests: %llu (%llu failed, %llu refused by the realm)\n", report.requests, report.failed,
+              report.refused);
+  std::printf("realm checks: %llu\n", report.checks);
+  for (const auto& server : report.servers) {
+    if (server.answeredAgo < 0) {
+      std::printf("server %s: %s, never answered\n", server.name.c_str(), server.state.c_str());
+    } else {
+      std::printf("server %s: %s, answered %lld s ago\n", server.name.c_str(), server.state.c_str(),
+                  server.answeredAgo);
+    }
+  }
   return report.state == kStateConnected ? 0 : 1;
 }
 

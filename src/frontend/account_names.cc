@@ -56,6 +56,7 @@ DirectoryAccount askDirectoryAccount(const std::string& name, bool quick) {
       account.answer = DirectoryAnswer::kUnknown;
     } else {
       account.reason = session.errorString(session.lastResult());
+      account.agentAnswered = true;
     }
   } catch (const std::exception& e) {
     account.reason = e.what();

@@ -19,6 +19,7 @@ enum class DirectoryAnswer { kKnown, kUnknown, kCannotTell };
 struct DirectoryAccount {
   DirectoryAnswer answer = DirectoryAnswer::kCannotTell;
   std::string reason;  // kCannotTell: why (the agent's text, or why the agent was not reached)
+  bool agentAnswered = false;  // kCannotTell: the agent answered (its realm's servers failed it)
 };
 
 // Asks the directory agent about the (mapped) name. "Unknown" only when the agent answered that

@@ -19,3 +19,8 @@ int translateKerberosFailure(int code, bool administratorOperation) {
       return kResultPolicy;
   }
 }
+
+bool kerberosFailureKnown(int code) {
+  // Own changes read every other code as the policy's refusal; only these are known by name.
+  return translateKerberosFailure(code, true) != kResultPolicy;
+}

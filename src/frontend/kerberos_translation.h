@@ -6,3 +6,5 @@
 // on an administrator operation), 6 password change disabled (code 5 on an own change), and 5
 // (policy not matched) for every other code.
 int translateKerberosFailure(int code, bool administratorOperation);
+// Whether code is one of those named above (every other code is "policy not matched").
+bool kerberosFailureKnown(int code);

@@ -1,9 +1,13 @@
 #include "operations.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 
 #include "account_names.h"
+#include "audit_record.h"
 #include "exit_status.h"
 #include "kerberos_translation.h"
 #include "local_rpc_session.h"
@@ -19,6 +23,22 @@ namespace {
 constexpr const char* kValidate = "validate";
 constexpr const char* kChange = "change";
 
+// The audit record of one operation: the account it was for (the caller's own when no user was
+// named or resolved) and whether it succeeded.
+int audited(vesk::AuditEvent event, const char* operation, const PasswordRequest& request, int status) {
+  std::string account;
+  if (request.user != nullptr) {
+    account = request.user;
+  } else if (const struct passwd* entry = getpwuid(getuid())) {
+    account = entry->pw_name;
+  }
+  vesk::sendAuditRecord(event, operation, account, status == kExitSuccess);
+  return status;
+}
+
+int validateSteps(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger);
+int changeSteps(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger);
+
 }  // namespace
 
 bool passwordChangePermitted() {
@@ -27,6 +47,18 @@ bool passwordChangePermitted() {
 }
 
 int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
+  return audited(vesk::AuditEvent::kAuthentication, "authentication", request, validateSteps(request, logger));
+}
+
+int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
+  const bool set = request.user != nullptr;
+  const int status = changeSteps(request, logger);
+  return audited(vesk::AuditEvent::kPasswordChange, set ? "set password" : "change password", request, status);
+}
+
+namespace {
+
+int validateSteps(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
   if (!request.oldPasswordGiven) {
     if (!promptSecret("Password: ", request.oldPassword)) {
       return reportUnreadablePrompt(kValidate, request, "password", logger);
@@ -44,7 +76,7 @@ int runValidate(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& l
   });
 }
 
-int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
+int changeSteps(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& logger) {
   if (!passwordChangePermitted()) {
     std::cerr << vesk::lookupProperty(vesk::PN::PAM_ALLOW_PW_CHANGE_MSG, "Password change not permitted") << std::endl;
     return kExitNotPermitted;
@@ -90,6 +122,8 @@ int runChange(PasswordRequest& request, const std::shared_ptr<vesk::Logger>& log
   });
 }
 
+}  // namespace
+
 int updatePassword(PasswordRequest& request) { return updatePassword(request, nullptr); }
 
 int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
@@ -107,6 +141,11 @@ int updatePassword(PasswordRequest& request, AgentOutcome* outcome) {
     result = session.setPassword(request.user, request.newPassword, request.adminUser, request.adminPassword);
   }
   if (result == vesk::kResultSuccess) return vesk::kResultSuccess;
+  // On a set, a code outside the table (a name the library cannot parse, an unforeseen failure) is
+  // told as the Kerberos failure it is: never as the policy's refusal or rejected credentials.
+  if (result == vesk::kResultKerberos && !ownChange && !kerberosFailureKnown(session.lastErrorCode)) {
+    result = vesk::kResultKerberosError;
+  }
   if (result == vesk::kResultKerberos) {
     const int code = session.lastErrorCode;
     logger->log(vesk::LogLevel::kError, "Error: %s (%d)", session.lastErrorText.c_str(), code);

@@ -14,6 +14,8 @@
 #include "account_paths.h"
 #include "account_update.h"
 #include "aging_rules.h"
+#include "audit_record.h"
+#include "cache_refresh.h"
 #include "current_hash.h"
 #include "directory_change.h"
 #include "hash_setting.h"
@@ -22,6 +24,7 @@
 #include "logger.h"
 #include "passwd_run.h"
 #include "password_entry.h"
+#include "password_quality.h"
 #include "pn.h"
 #include "props.h"
 #include "system_passwd.h"
@@ -102,8 +105,7 @@ std::string findCallerName(uid_t uid) {
 }
 
 LocalResult directoryRoad(PasswdRun& run) {
-  const uid_t uid = getuid();
-  if (setreuid(uid, uid) != 0) {
+  if (!vesk::dropToUserKeepingAudit(getuid())) {
     std::fprintf(stderr, "%s: cannot give up privileges\n", run.progName.c_str());
     return kLocalFailed;
   }
@@ -137,14 +139,16 @@ LocalResult localRoad(PasswdRun& run) {
   if (!run.directoryOutage.empty()) {
     // The account may be a directory account. Where the local road could only end in "Incorrect
     // password" (or worse, change a usable local hash the user takes for the directory's), say so.
+    const char* unreachable =
+        run.outageOfRealm ? "the directory agent cannot reach the domain's servers" : "cannot reach the directory agent";
     if (!callerIsRoot && !hashCanVerify(run.storedHash)) {
-      std::fprintf(stderr, "%s: cannot reach the directory agent to change the password of %s: %s; password unchanged\n",
-                   run.progName.c_str(), run.targetName.c_str(), run.directoryOutage.c_str());
+      std::fprintf(stderr, "%s: %s to change the password of %s: %s; password unchanged\n", run.progName.c_str(),
+                   unreachable, run.targetName.c_str(), run.directoryOutage.c_str());
       logOutcome(run, vesk::LogLevel::kWarning, ("failed: directory unreachable: " + run.directoryOutage).c_str());
       return kLocalFailed;
     }
-    std::fprintf(stderr, "%s: cannot reach the directory agent (%s); only the local password of %s will change\n",
-                 run.progName.c_str(), run.directoryOutage.c_str(), run.targetName.c_str());
+    std::fprintf(stderr, "%s: %s (%s); only the local password of %s will change\n", run.progName.c_str(),
+                 unreachable, run.directoryOutage.c_str(), run.targetName.c_str());
     logOutcome(run, vesk::LogLevel::kInfo, ("directory unreachable, local road: " + run.directoryOutage).c_str());
   }
   if (!callerIsRoot) {
@@ -157,8 +161,8 @@ LocalResult localRoad(PasswdRun& run) {
   std::printf("Changing password for %s\n", run.targetName.c_str());
   std::fflush(stdout);
 
+  vesk::Shredder old;
   if (!callerIsRoot && !run.storedHash.empty()) {
-    vesk::Shredder old;
     if (!promptSecret("Old password: ", old)) return abandon(run, "abandoned: no old password");
     switch (checkOldPassword(old, run.storedHash)) {
       case OldPasswordCheck::kMatches:
@@ -173,13 +177,22 @@ LocalResult localRoad(PasswdRun& run) {
     }
   }
 
-  switch (readNewPassword(kNewPrompt, kRenewPrompt, true, run.newPassword)) {
+  const PasswordQuality quality;
+  const auto judge = [&](const vesk::Shredder& candidate) {
+    std::string why = quality.refusal(candidate, old, run.targetName);
+    if (!why.empty() && callerIsRoot) {
+      std::fprintf(stderr, "BAD PASSWORD: %s\n", why.c_str());
+      why.clear();
+    }
+    return why;
+  };
+  switch (readNewPassword(kNewPrompt, kRenewPrompt, true, run.newPassword, judge)) {
     case EntryOutcome::kEntered:
       break;
     case EntryOutcome::kNothingRead:
       return abandon(run, "abandoned: no new password");
     case EntryOutcome::kNoMoreRetry:
-      return refuse(run, "refused: new passwords did not match");
+      return refuse(run, "refused: no acceptable new password confirmed");
   }
   if (run.newPassword.size() > kMaxPasswordLength) {
     run.newPassword.shred();
@@ -195,6 +208,7 @@ LocalResult localRoad(PasswdRun& run) {
   std::string newHash;
   const bool hashed = makeNewHash(run.newPassword, run.storedHash, callerIsRoot, configured, newHash, error);
   run.newPassword.shred();
+  old.shred();
   if (!hashed) {
     std::fprintf(stderr, "%s: cannot hash the new password: %s\n", run.progName.c_str(), error.c_str());
     logOutcome(run, vesk::LogLevel::kWarning, "failed: cannot hash the new password");
@@ -211,7 +225,26 @@ LocalResult localRoad(PasswdRun& run) {
   const LocalResult result = run.inShadow && access(vesk::kAccountShadowPath, F_OK) == 0
                                  ? updateShadowPassword(run, vesk::kAccountShadowPath, !callerIsRoot)
                                  : updatePasswdPassword(run, vesk::kAccountPasswdPath);
+  if (result == kLocalChanged) refreshAccountCaches();
   return reportUpdate(run, result, "password changed", "failed: the account file was not updated");
+}
+
+// Everything after the target account is known: who may change it, and which road its change takes.
+LocalResult changeFor(PasswdRun& run, uid_t targetUid) {
+  if (run.callerUid != 0 && run.callerUid != targetUid) {
+    std::fprintf(stderr, "%s: you may not change the password for user %s\n", run.progName.c_str(),
+                 run.targetName.c_str());
+    return refuse(run, "refused: account of another user");
+  }
+  // Root changing a local account waits on the agent no longer than the connect time limit.
+  const DirectoryAccount account = askDirectoryAccount(run.targetName, run.callerUid == 0);
+  if (account.answer == DirectoryAnswer::kKnown) return directoryRoad(run);
+  // A host joined to no domain has no directory accounts: its agent's silence says nothing.
+  if (account.answer == DirectoryAnswer::kCannotTell && vesk::joined()) {
+    run.directoryOutage = account.reason.empty() ? "no reason given" : account.reason;
+    run.outageOfRealm = account.agentAnswered;
+  }
+  return localRoad(run);
 }
 
 }  // namespace
@@ -266,17 +299,13 @@ LocalResult localPasswdMain(int argc, char** argv) {
     std::fprintf(stderr, "%s: unknown user %s\n", run.progName.c_str(), run.targetName.c_str());
     return refuse(run, "refused: unknown user");
   }
-  if (run.callerUid != 0 && run.callerUid != target->pw_uid) {
-    std::fprintf(stderr, "%s: you may not change the password for user %s\n", run.progName.c_str(),
-                 run.targetName.c_str());
-    return refuse(run, "refused: account of another user");
+  const LocalResult result = changeFor(run, target->pw_uid);
+  // The kernel names the sender's real user as the record's uid: the caller, not the root that
+  // the write needed.
+  if (getuid() != run.callerUid && setreuid(run.callerUid, static_cast<uid_t>(-1)) != 0) {
+    logOutcome(run, vesk::LogLevel::kWarning, "cannot give the real user id back for the audit record");
   }
-  // Root changing a local account waits on the agent no longer than the connect time limit.
-  const DirectoryAccount account = askDirectoryAccount(run.targetName, run.callerUid == 0);
-  if (account.answer == DirectoryAnswer::kKnown) return directoryRoad(run);
-  // A host joined to no domain has no directory accounts: its agent's silence says nothing.
-  if (account.answer == DirectoryAnswer::kCannotTell && vesk::joined()) {
-    run.directoryOutage = account.reason.empty() ? "no reason given" : account.reason;
-  }
-  return localRoad(run);
+  vesk::sendAuditRecord(vesk::AuditEvent::kPasswordChange, "change password", run.targetName,
+                        result == kLocalChanged);
+  return result;
 }

@@ -36,6 +36,7 @@ struct PasswdRun {
   std::string updateNote;
   // Set when the agent could not tell whether the target is a directory account: why not.
   std::string directoryOutage;
+  bool outageOfRealm = false;  // the agent answered; the domain's servers failed it
 };
 
 // Longest account name and password accepted. Longer ones are refused, never cut: a cut name can

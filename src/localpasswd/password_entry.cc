@@ -12,14 +12,23 @@ std::string PromptText::current() const {
 }
 
 EntryOutcome readNewPassword(const PromptText& first, const PromptText& second, bool pipeAllowed,
-                             vesk::Shredder& out) {
+                             vesk::Shredder& out, const NewPasswordJudge& judge) {
   out.shred();
   for (int mismatches = 0;;) {
-    if (pipeAllowed && !isatty(STDIN_FILENO)) {
-      return promptSecret(nullptr, out) ? EntryOutcome::kEntered : EntryOutcome::kNothingRead;
-    }
+    const bool piped = pipeAllowed && !isatty(STDIN_FILENO);
     vesk::Shredder entered;
-    if (!promptSecret(first.current().c_str(), entered)) return EntryOutcome::kNothingRead;
+    if (!promptSecret(piped ? nullptr : first.current().c_str(), entered)) return EntryOutcome::kNothingRead;
+    const std::string refusal = judge ? judge(entered) : std::string();
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "BAD PASSWORD: %s\n", refusal.c_str());
+      if (++mismatches < kMaxMismatches) continue;
+      std::fputs("Too many bad passwords; no more retry.\n", stderr);
+      return EntryOutcome::kNoMoreRetry;
+    }
+    if (piped) {
+      out = std::move(entered);
+      return EntryOutcome::kEntered;
+    }
     vesk::Shredder confirmed;
     if (!promptSecret(second.current().c_str(), confirmed)) return EntryOutcome::kNothingRead;
     if (entered == confirmed) {

@@ -7,6 +7,7 @@
 
 #include <iostream>
 
+#include "audit_record.h"
 #include "check_joined.h"
 #include "exit_status.h"
 #include "operations.h"
@@ -32,8 +33,9 @@ void printDebugOptions(const PasswordRequest& request) {
 }  // namespace
 
 int tarvenkoMain(int argc, char** argv, const std::shared_ptr<vesk::Logger>& logger) {
-  // Never go on with the privileges of the file's owner: a failed drop ends the run.
-  if (setuid(getuid()) != 0) {
+  // Never go on with the privileges of the file's owner (but the right to write the audit
+  // record of the run): a failed drop ends the run.
+  if (!vesk::dropToUserKeepingAudit(getuid())) {
     std::cerr << "Error: cannot drop privileges: " << strerror(errno) << std::endl;
     return kExitUnexpected;
   }

@@ -52,8 +52,8 @@ def main(kestrovad):
         logs = [os.path.join(work, "first.log"), os.path.join(work, "second.log")]
         env = dict(os.environ, KRB5_CONFIG=krb5, KESTROVA_CONF=conf)
 
-        def write(log, extra=(), mode=0o644):
-            lines = ["domain: settings.test", "agent.socket: " + socket_path, "log.file: " + log,
+        def write(log, extra=(), mode=0o644, realm="domain: settings.test"):
+            lines = [realm, "agent.socket: " + socket_path, "log.file: " + log,
                      "log.level: 0"] + list(extra)
             with open(conf, "w") as f:
                 f.write("\n".join(lines) + "\n")
@@ -66,6 +66,18 @@ def main(kestrovad):
         r = run([kestrovad, "--check-config"], env)
         assert r.returncode == 0, r
         assert "KDCs of realm SETTINGS.TEST from krb5.conf: 127.0.0.1:1" in r.stdout, r.stdout
+
+        # realm auto: what is missing, then what was found, once krb5.conf has a default realm.
+        write(logs[0], ["agent.host.keytab: " + os.path.join(work, "none.keytab")], realm="realm: auto")
+        r = run([kestrovad, "--check-config"], env)
+        assert r.returncode == 78 and "no default realm, which the settings' realm auto needs" in r.stderr, r
+        with open(krb5, "a") as f:
+            f.write("[libdefaults]\n default_realm = SETTINGS.TEST\n")
+        r = run([kestrovad, "--check-config"], env)
+        assert r.returncode == 0 and "realm auto (the default realm" in r.stdout, r
+        for found in ("default realm SETTINGS.TEST", "KDCs of realm SETTINGS.TEST from krb5.conf: 127.0.0.1:1",
+                      "none.keytab: missing (validations are not proved against the KDC)"):
+            assert found in r.stdout, (found, r.stdout)
 
         write(logs[0], ["no colon here"])
         r = run([kestrovad, "--check-config"], env)

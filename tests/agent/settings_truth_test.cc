@@ -55,6 +55,9 @@ TEST(SettingsTruth, TheAgentsDefaultsAreTheTables) {
   const vesk::agentd::ServerSettings agent;
   EXPECT_EQ(agent.kdcTimeout.count(), settingDefaultNumber(PN::AGENT_KDC_TIMEOUT_MS));
   EXPECT_EQ(agent.probeTimeout.count(), settingDefaultNumber(PN::AGENT_PROBE_TIMEOUT_MS));
+  EXPECT_EQ(agent.realm.transport.serverWait.count(), settingDefaultNumber(PN::AGENT_KDC_SERVER_WAIT_MS));
+  EXPECT_EQ(agent.realm.transport.messageLimit.count(), settingDefaultNumber(PN::AGENT_KDC_MESSAGE_TIMEOUT_MS));
+  EXPECT_EQ(agent.realm.transport.holdoff.count(), settingDefaultNumber(PN::AGENT_KDC_HOLDOFF_MS));
   EXPECT_EQ(agent.idleTimeout.count(), settingDefaultNumber(PN::AGENT_IDLE_TIMEOUT_MS));
   EXPECT_EQ(agent.firstRequestTimeout.count(), settingDefaultNumber(PN::AGENT_FIRST_REQUEST_TIMEOUT_MS));
   EXPECT_EQ(static_cast<long>(agent.maxConnections), settingDefaultNumber(PN::AGENT_MAX_CONNECTIONS));

@@ -1,5 +1,6 @@
 """The passwd personality on local accounts, installed set-user-ID in a private /etc."""
 import os
+import pwd
 import signal
 import subprocess
 import sys
@@ -49,6 +50,7 @@ def main():
         box.add_user("karl", "karl-old-1")
         box.add_user("lena", "lena-old-1")
         box.add_user("su-helper", "helper-pw-1")
+        box.plant_audit_and_caches()
 
         # What the checkers say of the untouched files (the host's own system accounts may lack
         # their home directories, and erin lacks a shadow entry on purpose): a change must not
@@ -130,9 +132,15 @@ def main():
         r = run([], "alice", [(OLD, "alice-old-1"), (NEW, None)])
         expect("end of input at the new password", r, 27, "Changing password for alice\n", "")
 
-        # An MD5 account: the new hash is MD5-crypt.
+        check.equal("no cache refreshed before a change", box.cache_calls(), [])
+
+        # An MD5 account: the new hash is MD5-crypt. The caches are refreshed, without the
+        # caller's environment.
         old_line = box.shadow_line("alice")
-        r = run([], "alice", [(OLD, "alice-old-1"), (NEW, "alice-new-2"), (RENEW, "alice-new-2")])
+        r = run([], "alice", [(OLD, "alice-old-1"), (NEW, "alice-new-2"), (RENEW, "alice-new-2")],
+                env={"KESTROVA_PROBE": "leaked"})
+        check.equal("caches refreshed after the change", box.cache_calls(),
+                    ["/usr/sbin/nscd -i passwd ", "/usr/sbin/sss_cache -U "])
         expect("MD5 account", r, 0, "Changing password for alice\n", "passwd: password updated successfully\n")
         check.equal("prompts in order", r.tty, OLD + "\n" + NEW + "\n" + RENEW + "\n")
         new_hash = verify_change("MD5 account", "alice", "alice-new-2", old_line)
@@ -229,6 +237,33 @@ def main():
         r = run(["zed"], "root", [(NEW, "zed-new-2"), (RENEW, "zed-new-2")])
         expect("account missing from the file", r, 27, "Changing password for zed\n",
                "passwd: cannot find user zed\npasswd: cannot update password\n")
+
+        # The site's quality rules, when the settings ask for them: the library's reason, then the
+        # question again; root is warned and may go on.
+        with open("/etc/security/pwquality.conf", "w") as f:
+            f.write("minlen = 9\ndictcheck = 0\nusercheck = 1\n")
+        box.write_settings({"agent.socket": os.path.join(box.root, "no-agent"), "passwd.quality": "yes"})
+        r = run([], "bob", [(OLD, "bob-old-1"), (NEW, "short-1"), (NEW, "bob-old-1"),
+                            (NEW, "long-enough-bp-3"), (RENEW, "long-enough-bp-3")])
+        expect("quality refusals, then a good password", r, 0, "Changing password for bob\n",
+               "BAD PASSWORD: The password is shorter than 9 characters\n"
+               "BAD PASSWORD: The password is the same as the old one\n"
+               "passwd: password updated successfully\n")
+        bob_hash = box.shadow_line("bob").split(":")[1]
+        check.equal("quality: the accepted password is set", system_crypt("long-enough-bp-3", bob_hash), bob_hash)
+        r = run(["bob"], "root", [(NEW, "short-2"), (RENEW, "short-2")])
+        expect("root warned of a short password", r, 0, "Changing password for bob\n",
+               "BAD PASSWORD: The password is shorter than 9 characters\n"
+               "passwd: password updated successfully\n")
+
+        uid = pwd.getpwnam("alice").pw_uid
+        audit = [line for line in box.audit_records() if 'op="change password"' in line]
+        for record in ('type=1108 op="change password" acct="alice" uid=%d res=failed cap=yes' % uid,
+                       'type=1108 op="change password" acct="bob" uid=%d res=failed cap=yes' % uid,
+                       'type=1108 op="change password" acct="alice" uid=%d res=success cap=yes' % uid,
+                       'type=1108 op="change password" acct="bob" uid=0 res=success cap=yes',
+                       'type=1108 op="change password" acct="zed" uid=0 res=failed cap=yes'):
+            check.true("audit record: " + record, record in audit, "\n".join(audit))
 
         records = "\n".join(box.records())
         check.true("a record for every change and refusal",

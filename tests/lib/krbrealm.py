@@ -24,8 +24,10 @@ import json
 import os
 import signal
 import socket
+import struct
 import subprocess
 import sys
+import threading
 import time
 
 REALM = "KESTROVA.TEST"
@@ -196,7 +198,7 @@ class Realm:
             os.chmod(path, 0o644)
         os.chmod(w, 0o755)
 
-    def _write_client_config(self, kdcs, kpasswds):
+    def _write_client_config(self, kdcs, kpasswds, tcp=False):
         servers = "".join(" kdc = 127.0.0.1:%d\n" % port for port in kdcs)
         servers += "".join(" kpasswd_server = 127.0.0.1:%d\n" % port for port in kpasswds)
         with open(self.krb5_conf, "w") as f:
@@ -208,7 +210,7 @@ class Realm:
  ignore_acceptor_hostname = true
  noaddresses = true
  permitted_enctypes = aes256-cts-hmac-sha1-96
-
+{" udp_preference_limit = 1" + chr(10) if tcp else ""}
 [realms]
  {self.realm} = {{
 {servers} admin_server = 127.0.0.1:{self.ports['kadmind']}
@@ -220,13 +222,21 @@ class Realm:
 """)
         os.chmod(self.krb5_conf, 0o644)
 
-    def view(self, name, kdcs, kpasswds):
+    def view(self, name, kdcs, kpasswds, tcp=False, silent=0):
         """This realm as seen by clients that know the KDCs and password servers at the given ports,
-        tried in that order: for an agent in front of silent or spoofed servers."""
+        tried in that order: for an agent in front of silent or spoofed servers. silent: that many
+        SilentServers (kept in .silent; close_silent() ends them) listed first in both lists; tcp:
+        every message over TCP, as with a directory whose replies are too large for UDP."""
         other = copy.copy(self)
+        other.silent = [SilentServer() for _ in range(silent)]
+        first = [server.port for server in other.silent]
         other.krb5_conf = os.path.join(self.workdir, name + ".krb5.conf")
-        other._write_client_config(kdcs, kpasswds)
+        other._write_client_config(first + list(kdcs), first + list(kpasswds), tcp)
         return other
+
+    def close_silent(self):
+        for server in getattr(self, "silent", []):
+            server.close()
 
     def _run(self, argv, input_text=None):
         result = subprocess.run(argv, env=self.env(), input=input_text, capture_output=True, text=True,
@@ -335,6 +345,72 @@ class SilentServer:
         self._udp.bind(("127.0.0.1", self.port))
 
     def close(self):
+        self._tcp.close()
+        self._udp.close()
+
+
+class SlowServer:
+    """A KDC or password server on 127.0.0.1 that passes each UDP datagram and TCP frame on to the
+    server at target after delay seconds, and its answer back. close() drops what still waits and
+    returns once nothing is in flight."""
+
+    def __init__(self, target, delay):
+        self.target, self.delay = target, delay
+        self.port = _free_port()
+        self._stop = threading.Event()
+        self._threads = []
+        self._tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._tcp.bind(("127.0.0.1", self.port))
+        self._tcp.listen(64)
+        self._tcp.settimeout(0.1)
+        self._udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._udp.bind(("127.0.0.1", self.port))
+        self._udp.settimeout(0.1)
+        self._spawn(self._accept_loop)
+        self._spawn(self._datagram_loop)
+
+    def _spawn(self, target, *args):
+        thread = threading.Thread(target=target, args=args, daemon=True)
+        thread.start()
+        self._threads.append(thread)
+
+    def _accept_loop(self):
+        while not self._stop.is_set():
+            with contextlib.suppress(socket.timeout, OSError):
+                client, _ = self._tcp.accept()
+                self._spawn(self._relay_stream, client)
+
+    def _relay_stream(self, client):
+        with client, contextlib.suppress(OSError, struct.error):
+            client.settimeout(5)
+            header = client.recv(4, socket.MSG_WAITALL)
+            body = client.recv(struct.unpack(">I", header)[0], socket.MSG_WAITALL)
+            if self._stop.wait(self.delay):
+                return
+            with socket.create_connection(("127.0.0.1", self.target), timeout=5) as server:
+                server.sendall(header + body)
+                header = server.recv(4, socket.MSG_WAITALL)
+                client.sendall(header + server.recv(struct.unpack(">I", header)[0], socket.MSG_WAITALL))
+
+    def _datagram_loop(self):
+        while not self._stop.is_set():
+            with contextlib.suppress(socket.timeout, OSError):
+                data, sender = self._udp.recvfrom(65536)
+                self._spawn(self._relay_datagram, data, sender)
+
+    def _relay_datagram(self, data, sender):
+        if self._stop.wait(self.delay):
+            return
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as server, contextlib.suppress(OSError):
+            server.settimeout(5)
+            server.sendto(data, ("127.0.0.1", self.target))
+            self._udp.sendto(server.recv(65536), sender)
+
+    def close(self):
+        self._stop.set()
+        for _ in range(2):  # a connection taken just before the stop adds one more
+            for thread in list(self._threads):
+                thread.join(10)
         self._tcp.close()
         self._udp.close()
 

@@ -61,6 +61,7 @@ class Sandbox:
         self.etc = os.path.join(self.root, "etc")
         subprocess.run(["cp", "-a", "/etc", self.etc], check=True)
         subprocess.run(["mount", "--bind", self.etc, "/etc"], check=True)
+        self.planted = []
         self.bindir = os.path.join(self.root, "bin")
         os.mkdir(self.bindir, 0o755)
         os.makedirs("/etc/kestrova", exist_ok=True)
@@ -70,6 +71,8 @@ class Sandbox:
         self.write_settings({})
 
     def close(self):
+        for directory in reversed(self.planted):
+            subprocess.run(["umount", "-l", directory], check=False)
         subprocess.run(["umount", "-l", "/var/lib/extrausers"], check=False, stderr=subprocess.DEVNULL)
         subprocess.run(["umount", "-l", "/etc"], check=False)
         shutil.rmtree(self.root, ignore_errors=True)
@@ -159,6 +162,37 @@ class Sandbox:
             out.append(line)
         with open("/etc/nsswitch.conf", "w") as f:
             f.write("\n".join(out) + "\n")
+
+    def plant(self, directory, files):
+        """Overlays directory, in this namespace only, with files {name: source}, each added or
+        replacing the file of that name; the overlay stays until the sandbox ends."""
+        upper, work = tempfile.mkdtemp(dir=self.root), tempfile.mkdtemp(dir=self.root)
+        os.chmod(upper, os.stat(directory).st_mode & 0o7777)
+        for name, source in files.items():
+            shutil.copyfile(source, os.path.join(upper, name))
+            os.chmod(os.path.join(upper, name), 0o755)
+        subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                        "lowerdir=%s,upperdir=%s,workdir=%s" % (directory, upper, work), directory], check=True)
+        self.planted.append(directory)
+
+    def plant_audit_and_caches(self):
+        """Stand-ins for libaudit (tests/lib/audit_standin.cc) and for the cache commands nscd and
+        sss_cache; audit_records() and cache_calls() return what they were sent."""
+        library = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+        path = [line.split(" => ")[1] for line in library.splitlines() if line.strip().startswith("libaudit.so.1 ")][0]
+        self.plant(os.path.dirname(os.path.realpath(path)), {"libaudit.so.1": os.environ["KESTROVA_AUDIT_STANDIN"]})
+        with open("/etc/kestrova/audit-records", "w"):
+            os.chmod("/etc/kestrova/audit-records", 0o666)  # senders that gave up root write here too
+        script = os.path.join(self.root, "cache-standin")
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\necho "$0 $* ${KESTROVA_PROBE-}" >> /etc/kestrova/cache-calls\n')
+        self.plant("/usr/sbin", {"nscd": script, "sss_cache": script})
+
+    def audit_records(self):
+        return _lines("/etc/kestrova/audit-records")
+
+    def cache_calls(self):
+        return _lines("/etc/kestrova/cache-calls")
 
     # --- running ---------------------------------------------------------------------------
 
@@ -268,6 +302,14 @@ def _line_of(path, name):
             if line.startswith(name + ":"):
                 return line.rstrip("\n")
     return None
+
+
+def _lines(path):
+    try:
+        with open(path) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
 
 
 def system_crypt(password, setting):

@@ -85,7 +85,8 @@ class LocalRpcSession {
   bool haveCredentialCache_ = false;
 };
 
-// True when the settings name the domain this host is joined to.
+// True when the settings name the domain this host is joined to, or name the realm "auto" and the
+// Kerberos configuration has a default realm.
 bool joined();
 
 }  // namespace vesk

@@ -32,13 +32,20 @@ inline constexpr const char* PASSWD_SYSTEM = "passwd.system";
 // tools do). A new hash is never of a weaker scheme than the account's stored one.
 inline constexpr const char* PASSWD_HASH_SCHEME = "passwd.hash.scheme";
 
+// Whether the passwd personality checks a new local password against the site's quality rules
+// (pwquality.conf): "true", "yes" or "1". A refused password is asked for again; root is warned
+// and may keep it. Off when absent.
+inline constexpr const char* PASSWD_QUALITY = "passwd.quality";
+
 // Account name mapping: the key is this prefix followed directly by the local user name.
 inline constexpr const char* PAM_MAPUSER = "pam.mapuser.";
 
 // The domain this host is joined to; the host counts as joined when it is present and not empty.
 inline constexpr const char* DOMAIN = "domain";
-// The Kerberos realm of the domain (the agent's; defaults to the domain in upper case).
+// The Kerberos realm of the domain (the agent's; defaults to the domain in upper case). "auto": the
+// default realm of the Kerberos configuration, and the domain, when absent, that realm in lower case.
 inline constexpr const char* REALM = "realm";
+inline constexpr const char* kAutoRealm = "auto";
 
 // The directory agent's socket, and the client's time limits in milliseconds.
 inline constexpr const char* AGENT_SOCKET = "agent.socket";
@@ -47,6 +54,12 @@ inline constexpr const char* AGENT_REPLY_TIMEOUT_MS = "agent.reply.timeout.ms";
 // The agent daemon's own time limit for one Kerberos exchange, and for the probe of getUser.
 inline constexpr const char* AGENT_KDC_TIMEOUT_MS = "agent.kdc.timeout.ms";
 inline constexpr const char* AGENT_PROBE_TIMEOUT_MS = "agent.probe.timeout.ms";
+// The agent daemon's transport: how long one Kerberos server has alone before the next is asked
+// too, how long one message waits for any answer, and how long a server that did not answer is
+// tried last.
+inline constexpr const char* AGENT_KDC_SERVER_WAIT_MS = "agent.kdc.server.wait.ms";
+inline constexpr const char* AGENT_KDC_MESSAGE_TIMEOUT_MS = "agent.kdc.message.timeout.ms";
+inline constexpr const char* AGENT_KDC_HOLDOFF_MS = "agent.kdc.holdoff.ms";
 // The agent daemon: how long a connection that has had its answer may stay silent (default 3000),
 // and how many connections it serves at once.
 inline constexpr const char* AGENT_IDLE_TIMEOUT_MS = "agent.idle.timeout.ms";

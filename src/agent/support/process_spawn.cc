@@ -48,7 +48,12 @@ class FileActions {
 }  // namespace
 
 int spawnfv(int flags, int count, const int fds[], const char* path, const char* const argv[]) {
-  if (flags != 0 || count != 3 || fds == nullptr || path == nullptr || argv == nullptr) {
+  return spawnfve(flags, count, fds, path, argv, environ);
+}
+
+int spawnfve(int flags, int count, const int fds[], const char* path, const char* const argv[],
+             const char* const envp[]) {
+  if (flags != 0 || count != 3 || fds == nullptr || path == nullptr || argv == nullptr || envp == nullptr) {
     errno = EINVAL;
     return -1;
   }
@@ -80,7 +85,8 @@ int spawnfv(int flags, int count, const int fds[], const char* path, const char*
     return -1;
   }
   pid_t pid = -1;
-  rc = posix_spawn(&pid, path, actions.get(), attr.get(), const_cast<char* const*>(argv), environ);
+  rc = posix_spawn(&pid, path, actions.get(), attr.get(), const_cast<char* const*>(argv),
+                   const_cast<char* const*>(envp));
   if (rc != 0) {
     errno = rc;
     return -1;

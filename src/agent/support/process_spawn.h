@@ -7,3 +7,8 @@
 // Waits for the program and returns its exit status (0 is success), 128 plus the signal number
 // when a signal ended it, and -1 when it could not be started (errno tells why).
 int spawnfv(int flags, int count, const int fds[], const char* path, const char* const argv[]);
+
+// As spawnfv, with envp (null-terminated) as the program's whole environment: for programs a
+// privileged process starts, which must not inherit the caller's environment.
+int spawnfve(int flags, int count, const int fds[], const char* path, const char* const argv[],
+             const char* const envp[]);

@@ -36,9 +36,13 @@ inline constexpr SettingRow kSettingRows[] = {
      "The Active Directory domain this host is joined to. The host counts as joined when the key is present and "
      "not empty; without it tarvenko ends with status 10, and the agent does not start unless realm is given "
      "(its unit stays inactive until the settings name a domain or a realm)."},
-    {PN::REALM, kSectionDomain, nullptr, "EXAMPLE.ORG",
+    {PN::REALM, kSectionDomain, nullptr, "auto",
      "The Kerberos realm of the domain, used by the agent for user names without @. Without it: the domain in "
-     "upper case."},
+     "upper case. auto takes the default realm of the Kerberos configuration (default_realm in the [libdefaults] "
+     "section of /etc/krb5.conf, which a host joined to a domain by the usual tools has) and, when domain is "
+     "absent, that realm in lower case as the domain; the host then counts as joined when that default realm "
+     "exists. The settings file installed by the Debian packages uses auto; kestrovad --check-config shows the "
+     "realm it finds, the host keytab, and what is missing."},
 
     {PN::AGENT_SOCKET, kSectionAgent, kAgentEndpointPath, nullptr,
      "The agent's Unix socket, for the tools and for the agent. Its directory must belong to root and be "
@@ -48,12 +52,20 @@ inline constexpr SettingRow kSettingRows[] = {
     {PN::AGENT_REPLY_TIMEOUT_MS, kSectionAgent, "60000", nullptr,
      "How long a tool waits for the agent's answer, in milliseconds; above the agent's own limit for the "
      "Kerberos exchanges of a request, so that the tool hears the agent's outcome."},
-    {PN::AGENT_KDC_TIMEOUT_MS, kSectionAgent, "45000", nullptr,
+    {PN::AGENT_KDC_TIMEOUT_MS, kSectionAgent, "15000", nullptr,
      "The agent's time limit for the Kerberos exchanges of one request, in milliseconds; a request that takes "
-     "longer is answered with a time-out."},
+     "longer is answered with a time-out (or, for a change or set already sent, with outcome unknown)."},
     {PN::AGENT_PROBE_TIMEOUT_MS, kSectionAgent, "5000", nullptr,
      "The agent's time limit for asking the KDC whether it knows an account (the question the passwd "
      "personality asks for every account), in milliseconds."},
+    {PN::AGENT_KDC_SERVER_WAIT_MS, kSectionAgent, "1000", nullptr,
+     "How long the agent gives one Kerberos server (KDC or password server) alone, in milliseconds, before it "
+     "sends the same message to the next one too; it takes the first answer of any of them."},
+    {PN::AGENT_KDC_MESSAGE_TIMEOUT_MS, kSectionAgent, "10000", nullptr,
+     "How long one Kerberos message of the agent waits for an answer from any server, in milliseconds."},
+    {PN::AGENT_KDC_HOLDOFF_MS, kSectionAgent, "300000", nullptr,
+     "How long a Kerberos server that did not answer is tried after the others, in milliseconds; the agent "
+     "asks such a KDC again in the background every 30 seconds."},
     {PN::AGENT_IDLE_TIMEOUT_MS, kSectionAgent, "3000", nullptr,
      "How long a connection that has had its answer may stay silent before the agent closes it, in "
      "milliseconds: a silent connection holds a serving thread."},
@@ -85,6 +97,12 @@ inline constexpr SettingRow kSettingRows[] = {
      "-x, -w, -i) is handed to that program, run with the caller's own identity. The Debian package "
      "kestrova-passwd moves the system's program to /usr/bin/passwd.distrib and the settings file installed "
      "by the Debian packages names it. Without the key such options are refused with a usage message."},
+    {PN::PASSWD_QUALITY, kSectionPasswd, "no", nullptr,
+     "With yes, true or 1, the passwd personality checks a new local password against the site's quality rules "
+     "(/etc/security/pwquality.conf, read by libpwquality): a refused password is reported as \"BAD PASSWORD: "
+     "reason\" with the library's reason and asked for again (five attempts in all, mismatches included); root "
+     "is warned the same way and may keep the password. Passwords of directory accounts are the domain's to "
+     "judge. The settings file installed by the Debian packages turns it on."},
     {PN::PASSWD_HASH_SCHEME, kSectionPasswd, "md5", nullptr,
      "The scheme of the new hashes the passwd personality writes for local accounts: md5 (MD5-crypt, or "
      "segmented DES when an account's own user changes a DES hash), sha512, yescrypt, or system (what "
