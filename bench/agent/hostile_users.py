@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """How the agent holds up against hostile local users: root's validation time while 8 users hold
 every connection they can get (each having asked one status), the log growth and agent CPU of one
-user's reconnect flood, the time of wrong validations of one account by one user, and whether a
+user's reconnect flood, a busy non-root service, the time of wrong validations of one account by one user, and whether a
 rejected password stays in the agent's memory.
 
 Usage: hostile_users.py KESTROVAD [FLOOD_SECONDS]   (root; needs the KDC programs of krbrealm.py)
@@ -12,12 +12,13 @@ import socket
 import struct
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "lib"))
 import krbrealm  # noqa: E402
 
-MAGIC, VERSION, VALIDATE, STATUS = 0x4B535456, 1, 1, 7
+MAGIC, VERSION, VALIDATE, GET_USER, STATUS = 0x4B535456, 1, 1, 6, 7
 USERS = [61001 + i for i in range(8)]
 MARKER = "Rejected-Marker-7391"
 LOOPS = int(os.environ.get("LOOPS", "32"))  # one user's reconnect loops, each: connect, wait for the agent's word, close
@@ -162,6 +163,27 @@ def main(kestrovad, flood_seconds=10.0):
             grown, used = os.path.getsize(agent.log_path) - size, cpu_seconds(pid) - cpu
             print("reconnect flood (%d loops, %.0f s): log +%d bytes (%.2f MB/min), agent CPU %.2f s (%.2f of a core)"
                   % (LOOPS, elapsed, grown, grown * 60 / elapsed / 1e6, used, used / elapsed))
+
+            # A non-root service with more callers at once than its user's connections.
+            def service():
+                results = []
+
+                def caller():
+                    for _ in range(25):
+                        try:
+                            results.append(ask(path, GET_USER, text("alice") + struct.pack(">i", 1)))
+                        except OSError as e:
+                            results.append(repr(e))
+                start = time.monotonic()
+                callers = [threading.Thread(target=caller) for _ in range(40)]
+                for t in callers:
+                    t.start()
+                for t in callers:
+                    t.join()
+                print("one user's service, 40 callers at once, 1000 requests: %d answered, %d refused (%.1f s)"
+                      % (results.count(0), results.count(23), time.monotonic() - start))
+                sys.stdout.flush()
+            reap([as_user(USERS[2], service)])
 
             # Wrong validations of one account by one user, and the residue of the rejected password.
             def wrong():
