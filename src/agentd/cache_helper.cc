@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "agent_exchange.h"
+#include "fd_io.h"
 
 extern char** environ;
 
@@ -24,8 +26,11 @@ using agentproto::IoStatus;
 using agentproto::MessageType;
 using agentproto::Reply;
 
-// The agent's own executable, opened at start; the credential cache helper is started from it.
+// The helper's executable: a copy of the agent's, made at start, that only root may read.
 UniqueFd executable;
+
+// How long a helper that has answered may take to end before it is killed.
+constexpr auto kExitGrace = std::chrono::seconds(1);
 
 Reply helperFailure(const std::string& text) {
   Reply reply;
@@ -34,14 +39,34 @@ Reply helperFailure(const std::string& text) {
   return reply;
 }
 
-// Waits for the child, killing it first when asked.
-int reap(pid_t pid, bool kill) {
-  if (kill) ::kill(pid, SIGKILL);
+// Waits for the child until deadline, then kills it: a helper runs as its caller, who may stop or
+// trace it, and must not hold the serving thread by that. Returns the wait status.
+int reap(pid_t pid, Clock::time_point deadline) {
   int status = 0;
+  for (;;) {
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid) return status;
+    if (ended < 0 && errno != EINTR) return -1;
+    if (Clock::now() >= deadline) break;
+    usleep(2000);
+  }
+  ::kill(pid, SIGKILL);
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
   return status;
+}
+
+// Copies the file of fd into to; false with errno set.
+bool copyFile(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(from, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!writeAll(to, buffer, static_cast<std::size_t>(n))) return false;
+  }
 }
 
 // Whether /proc/self/status names a tracer (or cannot be read).
@@ -72,14 +97,38 @@ std::string helperFailureText(int waitStatus) {
 
 int exitWith(HelperExit status) { return static_cast<int>(status); }
 
+constexpr unsigned kMemfdFlags = 0x0001U | 0x0002U;  // MFD_CLOEXEC | MFD_ALLOW_SEALING
+constexpr unsigned kMemfdExec = 0x0010U;             // MFD_EXEC (Linux 6.3)
+
 }  // namespace
 
 bool prepareCacheHelper(std::string& why) {
-  executable.reset(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
-  if (!executable.valid()) {
-    why = std::string("cannot open the agent's executable: ") + std::strerror(errno);
+  const auto fail = [&why](const char* step) {
+    why = std::string(step) + ": " + std::strerror(errno);
     return false;
+  };
+  UniqueFd self(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+  if (!self.valid()) return fail("cannot open the agent's executable");
+  UniqueFd copy(static_cast<int>(syscall(SYS_memfd_create, "kestrovad-cache-helper", kMemfdFlags | kMemfdExec)));
+  if (!copy.valid() && errno == EINVAL) {
+    // A kernel that does not know MFD_EXEC makes every memfd executable.
+    copy.reset(static_cast<int>(syscall(SYS_memfd_create, "kestrovad-cache-helper", kMemfdFlags)));
   }
+  if (!copy.valid()) return fail("cannot make a copy of the agent's executable");
+  if (!copyFile(self.get(), copy.get()) ||
+      fcntl(copy.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    return fail("cannot make a copy of the agent's executable");
+  }
+  // Started from a descriptor open for writing, exec would fail with ETXTBSY: reopen read-only,
+  // before the mode below shuts out even root without CAP_DAC_OVERRIDE (the service's own).
+  const std::string path = "/proc/self/fd/" + std::to_string(copy.get());
+  UniqueFd readOnly(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!readOnly.valid()) return fail("cannot reopen the copy of the agent's executable");
+  // Mode 0111: the helper, running as its caller, may run the copy but not read it, and a program
+  // started from a file its user cannot read is not dumpable from its first instruction on: the
+  // caller can neither attach to it nor read its memory at any moment.
+  if (fchmod(readOnly.get(), 0111) != 0) return fail("cannot make the copy of the agent's executable unreadable");
+  executable = std::move(readOnly);
   return true;
 }
 
@@ -120,9 +169,12 @@ Reply runCacheHelper(const agentproto::Request& request, uid_t uid, gid_t gid, c
   theirs.reset();
   Reply reply;
   agentproto::ExchangeFailure failure;
-  const bool answered = agentproto::exchange(ours.get(), request, Clock::now() + timeout, reply, failure);
-  // A helper that closed its end has ended by itself: its exit status says why.
-  const int exitStatus = reap(pid, !answered && failure.io != IoStatus::Closed);
+  const auto deadline = Clock::now() + timeout;
+  const bool answered = agentproto::exchange(ours.get(), request, deadline, reply, failure);
+  // A helper that answered or closed its end is ending by itself (its exit status says why); one
+  // that is silent at the deadline is killed.
+  const bool ending = answered || failure.io == IoStatus::Closed;
+  const int exitStatus = reap(pid, ending ? Clock::now() + kExitGrace : Clock::now());
   if (!answered && failure.step == agentproto::ExchangeStep::Encode) {
     return helperFailure("cannot pass the request on: " + failure.why);
   }

@@ -2,8 +2,10 @@
 //
 // A caller's credential cache is opened only by a child process that has taken the caller's user
 // and group IDs (from SO_PEERCRED) before it starts: the agent's own executable, started again
-// with the argument kCacheHelperArgument. Parent and child speak the agent protocol over a socket
-// pair on the child's standard input: one request, one reply.
+// with the argument kCacheHelperArgument from a copy that only root may read, so that the caller
+// can never attach to it. Parent and child speak the agent protocol over a socket pair on the
+// child's standard input: one request, one reply. The agent waits for the helper's end only
+// briefly after its answer and kills it at the time limit, answered or not.
 #pragma once
 
 #include <sys/types.h>
@@ -30,8 +32,8 @@ enum class HelperExit : int {
   kNotStarted = 127,        // the executable could not be run
 };
 
-// Opens the running executable so that helpers can be started from it later; false with the
-// reason when it cannot.
+// Makes the copy of the running executable that helpers are started from; false with the reason
+// when it cannot (credential-cache requests are then refused).
 bool prepareCacheHelper(std::string& why);
 
 // Runs an Authenticate or SetWithCache request in a helper with the given identity, bounded by

@@ -73,10 +73,14 @@ std::string headerRefusal(const agentproto::InFrame& frame) {
 Listener::Listener(const ServerSettings& settings, RequestHandler& handler)
     : socketPath_(settings.socketPath),
       maxConnectionsPerUid_(settings.maxConnectionsPerUid),
+      admissionWait_(settings.admissionWait),
+      rootConnections_(settings.rootConnections),
       firstRequestTimeout_(settings.firstRequestTimeout),
       idleTimeout_(settings.idleTimeout),
       maxConnections_(settings.maxConnections),
-      handler_(handler) {}
+      handler_(handler),
+      pit_(settings.admissionWait,
+           [&handler](int fd, const Peer& peer, const std::string& why) { handler.refuse(fd, peer, why); }) {}
 
 Listener::~Listener() { removeSocket(); }
 
@@ -176,6 +180,7 @@ bool Listener::run(int stopFd) {
   }
   std::unique_lock<std::mutex> lock(mutex_);
   stopping_ = true;
+  connectionEnded_.notify_all();
   // Wakes every thread waiting in accept() (it fails with EINVAL), and ends the open connections.
   shutdown(listener_.get(), SHUT_RDWR);
   for (int fd : connections_) shutdown(fd, SHUT_RDWR);
@@ -222,23 +227,26 @@ void Listener::serveLoop() {
     bool admitted = false;
     if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
       const Peer peer{credentials.pid, credentials.uid, credentials.gid};
-      {
-        std::lock_guard<std::mutex> guard(mutex_);
-        admitted = admitLocked(peer.uid);
-      }
+      std::string why;
+      const Admission admission = admit(peer.uid, why);
+      admitted = admission == Admission::Admitted;
       if (admitted) {
         serveConnection(fd.get(), peer);
+      } else if (admission == Admission::Refused) {
+        handler_.refuse(fd.get(), peer, why);
       } else {
-        handler_.refuse(fd.get(), peer,
-                        "uid " + std::to_string(peer.uid) + " holds " + std::to_string(maxConnectionsPerUid_) +
-                            " connections already");
+        {
+          std::lock_guard<std::mutex> guard(mutex_);
+          connections_.erase(fd.get());
+        }
+        if (!pit_.hold(fd, peer, why)) handler_.refuse(fd.get(), peer, why);
       }
     } else {
       logger->log(LogLevel::kWarning, "cannot identify a caller: %s", std::strerror(errno));
     }
     std::lock_guard<std::mutex> guard(mutex_);
     if (admitted) releaseLocked(credentials.uid);
-    connections_.erase(fd.get());
+    if (fd.valid()) connections_.erase(fd.get());
     fd.reset();
     if (stopping_ || waiting_ >= kWaitingThreadsKept) {
       --threads_;
@@ -249,20 +257,48 @@ void Listener::serveLoop() {
   }
 }
 
-bool Listener::admitLocked(uid_t uid) {
-  // Root is not capped: the login services that validate passwords for everyone run as root.
-  if (uid == 0) return true;
-  std::size_t& open = connectionsOfUid_[uid];
-  if (open >= maxConnectionsPerUid_) {
-    if (open == 0) connectionsOfUid_.erase(uid);
-    return false;
+Listener::Admission Listener::admit(uid_t uid, std::string& why) {
+  // Root's connections are the host's own logins (the login services validate for everyone).
+  if (uid == 0) return Admission::Admitted;
+  const auto countOf = [](const std::map<uid_t, std::size_t>& counts, uid_t key) {
+    const auto found = counts.find(key);
+    return found == counts.end() ? std::size_t(0) : found->second;
+  };
+  std::unique_lock<std::mutex> lock(mutex_);
+  const std::size_t maximum = maxConnections_.load();
+  const std::size_t share = maximum > rootConnections_ ? maximum - rootConnections_ : 1;
+  if (usersBusy_ >= share) {
+    why = "the serving threads left are kept for root";
+    return Admission::RefusedAtOnce;
   }
-  ++open;
-  return true;
+  const auto hasRoom = [&] { return stopping_ || countOf(connectionsOfUid_, uid) < maxConnectionsPerUid_; };
+  const std::string full = "uid " + std::to_string(uid) + " holds " + std::to_string(maxConnectionsPerUid_) +
+                           " connections already";
+  if (!hasRoom()) {
+    if (countOf(waitingOfUid_, uid) >= maxConnectionsPerUid_) {
+      why = full + " and as many wait";
+      return Admission::RefusedAtOnce;
+    }
+    ++waitingOfUid_[uid];
+    ++usersBusy_;
+    const bool room = connectionEnded_.wait_for(lock, admissionWait_, hasRoom);
+    --usersBusy_;
+    if (--waitingOfUid_[uid] == 0) waitingOfUid_.erase(uid);
+    if (!room || stopping_) {
+      why = full + " (waited " + std::to_string(admissionWait_.count()) + " ms)";
+      return Admission::Refused;
+    }
+  }
+  ++connectionsOfUid_[uid];
+  ++usersBusy_;
+  return Admission::Admitted;
 }
 
 void Listener::releaseLocked(uid_t uid) {
-  if (uid != 0 && --connectionsOfUid_[uid] == 0) connectionsOfUid_.erase(uid);
+  if (uid == 0) return;
+  --usersBusy_;
+  if (--connectionsOfUid_[uid] == 0) connectionsOfUid_.erase(uid);
+  connectionEnded_.notify_all();
 }
 
 void Listener::serveConnection(int fd, const Peer& peer) {
@@ -273,7 +309,8 @@ void Listener::serveConnection(int fd, const Peer& peer) {
     int errorNumber = 0;
     const IoStatus status = agentproto::readFrame(fd, frame, deadline, deadline, errorNumber);
     if (status != IoStatus::Ok) {
-      if (status == IoStatus::Timeout) handler_.logRefusal(peer, "connection silent for too long");
+      // After its answers a connection may simply end; one that never asked was refused.
+      if (status == IoStatus::Timeout && first) handler_.logRefusal(peer, "no request within the time limit");
       return;
     }
     const std::string lost = headerRefusal(frame);

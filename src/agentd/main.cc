@@ -110,7 +110,13 @@ int serve() {
   reportSettingsProblems(props);
   vesk::agentd::ServerSettings settings;
   if (!vesk::agentd::readServerSettings(props, settings, why)) return fail(why, vesk::agentd::kExitConfiguration);
-  if (!installSignals(why) || !vesk::agentd::prepareCacheHelper(why)) return fail(why, kExitFailure);
+  if (!settings.hostKeytabRefusal.empty()) {
+    std::fprintf(stderr, "kestrovad: host keytab %s; not used\n", settings.hostKeytabRefusal.c_str());
+  }
+  if (!installSignals(why)) return fail(why, kExitFailure);
+  if (!vesk::agentd::prepareCacheHelper(why)) {
+    vesk::Logger::GetLogger("agentd")->log(vesk::LogLevel::kError, "credential caches cannot be used: %s", why.c_str());
+  }
   vesk::agentd::AgentServer server(settings);
   if (!server.listen(why)) return fail(why, kExitFailure);
   vesk::agentd::SettingsReloader reloader;

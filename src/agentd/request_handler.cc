@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <thread>
 
 #include "agent_socket.h"
 #include "cache_helper.h"
@@ -68,6 +69,8 @@ RequestHandler::RequestHandler(const ServerSettings& settings)
       logger_(Logger::GetLogger("agentd")),
       kdcTimeout_(settings.kdcTimeout),
       probeTimeout_(settings.probeTimeout),
+      keytabRefusal_(settings.hostKeytabRefusal),
+      refusals_(logger_),
       heldBackProbe_([this] { kerberos_.probeHeldBack(); }, kHeldBackProbeInterval) {}
 
 void RequestHandler::applyLimits(const ServerSettings& fresh) {
@@ -81,7 +84,10 @@ void RequestHandler::logServing(const std::string& socketPath) const {
                socketPath.c_str(), realm_.realm.c_str(), static_cast<long long>(kdcTimeout_.load().count()),
                static_cast<long long>(probeTimeout_.load().count()));
   const std::string keytab = state_.report().keytab;
-  if (!keytab.empty()) {
+  if (!keytabRefusal_.empty()) {
+    logger_->log(LogLevel::kError, "host keytab %s; not used: validations %s", keytabRefusal_.c_str(),
+                 realm_.hostKeyRequired ? "are refused" : "do not verify the KDC");
+  } else if (!keytab.empty()) {
     logger_->log(LogLevel::kInfo, "validations verify the KDC with the host keys in %s", keytab.c_str());
   } else if (realm_.hostKeyRequired) {
     logger_->log(LogLevel::kError, "no host key in %s: validations are refused", realm_.hostKeytab.c_str());
@@ -153,9 +159,25 @@ bool RequestHandler::answer(int fd, const Request& request, const Peer& peer) {
     // The caller has its answer; the connection ends once the library gives up.
     shutdown(fd, SHUT_RD);
   };
+  // A password check of an account waits its turn after wrong ones from the same user; the wait is
+  // not part of the time limit.
+  const bool checksPassword = request.type == MessageType::Validate || request.type == MessageType::Change;
+  if (checksPassword) {
+    const auto wait = delays_.admit(peer.uid, request.user);
+    if (!wait) {
+      return refuse(fd, peer, "too many wrong passwords of " + request.user + " from uid " +
+                                  std::to_string(peer.uid) + " at once; try again later");
+    }
+    std::this_thread::sleep_for(*wait);
+  }
   const Watchdog::Id deadline = watchdog_.arm(Clock::now() + timeout, onLimit);
   Reply reply = handle(request, peer, handOver.get());
   watchdog_.disarm(deadline);
+  if (checksPassword && (reply.result == kResultInvalidUser || reply.result == kResultInvalidCredentials)) {
+    delays_.wrongPassword(peer.uid, request.user);
+  } else if (checksPassword && reply.result == kResultSuccess) {
+    delays_.rightPassword(peer.uid, request.user);
+  }
   std::lock_guard<std::mutex> guard(claim->mutex);
   const bool lateAnswer = claim->claimed;
   claim->claimed = true;
@@ -230,7 +252,7 @@ bool RequestHandler::sendReply(int fd, Reply reply) const {
          IoStatus::Ok;
 }
 
-bool RequestHandler::refuse(int fd, const Peer& peer, const std::string& why, const std::string& refused) const {
+bool RequestHandler::refuse(int fd, const Peer& peer, const std::string& why, const std::string& refused) {
   logRefusal(peer, refused.empty() ? why : refused + ": " + why);
   return sendReply(fd, makeReply(kResultBadRequest, "request refused: " + why));
 }
@@ -270,9 +292,10 @@ void RequestHandler::logLateOutcome(const Peer& peer, const Request& request, co
                outcomeText(reply).c_str());
 }
 
-void RequestHandler::logRefusal(const Peer& peer, const std::string& why) const {
-  logger_->log(LogLevel::kWarning, "uid=%u pid=%d account=- operation=- outcome=refused: %s",
-               static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid), why.c_str());
+void RequestHandler::logRefusal(const Peer& peer, const std::string& why) {
+  if (refusals_.refused(peer.uid, peer.pid, why)) {
+    watchdog_.arm(Clock::now() + RefusalLog::kBurst, [this] { refusals_.flush(); });
+  }
 }
 
 }  // namespace vesk::agentd

@@ -1,6 +1,7 @@
 // The agent's answer to one decoded request: the time limit and who answers first (the serving
 // thread or the watchdog), the dispatch to the Kerberos operations, the realm's state, the reply on
-// the connection and one log record per request.
+// the connection and one log record per request; refusals logged once per burst from a user, and
+// the delay of repeated wrong passwords (validation_delay.h).
 //
 // Every member may be called from any serving thread; the time limits may change while they serve.
 #pragma once
@@ -17,8 +18,10 @@
 #include "hand_over.h"
 #include "kerberos_client.h"
 #include "logger.h"
+#include "refusal_log.h"
 #include "server_health.h"
 #include "server_settings.h"
+#include "validation_delay.h"
 #include "watchdog.h"
 
 namespace vesk::agentd {
@@ -47,9 +50,10 @@ class RequestHandler {
   bool answer(int fd, const agentproto::Request& request, const Peer& peer);
   // Sends a refusal with result 23 that gives why, and logs it with what it refused (when given)
   // before why; false when it could not be sent.
-  bool refuse(int fd, const Peer& peer, const std::string& why, const std::string& refused = std::string()) const;
-  // Logs a refusal that is not answered (the connection is closed).
-  void logRefusal(const Peer& peer, const std::string& why) const;
+  bool refuse(int fd, const Peer& peer, const std::string& why, const std::string& refused = std::string());
+  // Logs a refusal that is not answered (the connection is closed). Refusals of one user are
+  // logged once per burst (refusal_log.h).
+  void logRefusal(const Peer& peer, const std::string& why);
 
   // The time limits of fresh for the requests that follow.
   void applyLimits(const ServerSettings& fresh);
@@ -72,6 +76,9 @@ class RequestHandler {
   std::shared_ptr<Logger> logger_;
   std::atomic<std::chrono::milliseconds> kdcTimeout_;
   std::atomic<std::chrono::milliseconds> probeTimeout_;
+  const std::string keytabRefusal_;
+  RefusalLog refusals_;
+  ValidationDelay delays_;
   Watchdog watchdog_;
   // Last: stopped before the members it uses.
   BackgroundProbe heldBackProbe_;

@@ -10,6 +10,8 @@ extern "C" {
 #include "paths.h"
 #include "pn.h"
 #include "props.h"
+#include "settings_file_check.h"
+#include "trusted_path.h"
 
 namespace vesk::agentd {
 namespace {
@@ -28,6 +30,17 @@ std::string upper(const std::string& text) {
   std::string result;
   for (char c : text) result += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return result;
+}
+
+// The file of a keytab name ("FILE:/path", "WRFILE:/path" or "/path"); empty for the keytab types
+// that are not files.
+std::string keytabFile(const std::string& name) {
+  for (const char* prefix : {"FILE:", "WRFILE:"}) {
+    if (name.rfind(prefix, 0) == 0) return name.substr(std::string(prefix).size());
+  }
+  const auto colon = name.find(':');
+  if (colon != std::string::npos && name.find('/') > colon) return std::string();
+  return name;
 }
 
 }  // namespace
@@ -83,7 +96,18 @@ bool readServerSettings(const Properties& props, ServerSettings& settings, std::
   read.firstRequestTimeout = milliseconds(props, PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, read.firstRequestTimeout);
   read.maxConnections = count(props, PN::AGENT_MAX_CONNECTIONS, read.maxConnections);
   read.maxConnectionsPerUid = count(props, PN::AGENT_MAX_CONNECTIONS_PER_UID, read.maxConnectionsPerUid);
+  read.admissionWait = milliseconds(props, PN::AGENT_ADMISSION_WAIT_MS, read.admissionWait);
+  read.rootConnections = count(props, PN::AGENT_ROOT_CONNECTIONS, read.rootConnections);
+  // Other users keep at least one serving thread.
+  if (read.rootConnections >= read.maxConnections) read.rootConnections = read.maxConnections - 1;
   read.realm.hostKeytab = props.get(PN::AGENT_HOST_KEYTAB, kDefaultHostKeytabPath);
+  // The host keys decide what "verified" means: only from a file that no one but root controls. A
+  // FIFO put there is refused without waiting on it.
+  const std::string keytab = keytabFile(read.realm.hostKeytab);
+  read.hostKeytabRefusal.clear();
+  if (!keytab.empty() && privilegedProcess() && !trustedPath(keytab, TrustedUse::Read, read.hostKeytabRefusal)) {
+    read.realm.hostKeytab.clear();
+  }
   const std::string required = lower(props.get(PN::AGENT_HOST_KEYTAB_REQUIRED, std::string()));
   read.realm.hostKeyRequired = required == "true" || required == "yes" || required == "1";
   settings = std::move(read);

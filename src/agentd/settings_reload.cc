@@ -9,6 +9,7 @@
 #include "logger.h"
 #include "props.h"
 #include "settings.h"
+#include "settings_file_check.h"
 
 namespace vesk::agentd {
 namespace {
@@ -56,8 +57,16 @@ void SettingsReloader::waitLoop(AgentServer& server) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
     if (stopping_) return;
-    const Properties& props = loadSettings();
     const auto logger = Logger::GetLogger("agentd");
+    // A file that cannot be used now (refused, or gone) leaves the settings in force as they are:
+    // a re-read must not move the log or drop the limits.
+    const SettingsFile file = readSettingsFile(settingsPath(), privilegedProcess());
+    if (file.state != SettingsFileState::Used) {
+      logger->log(LogLevel::kWarning, "settings re-read from %s: %s; serving on with the settings in force",
+                  settingsPath().c_str(), file.state == SettingsFileState::Missing ? "no such file" : file.problem.c_str());
+      continue;
+    }
+    const Properties& props = loadSettings();
     ServerSettings fresh;
     std::string why;
     if (!readServerSettings(props, fresh, why)) {

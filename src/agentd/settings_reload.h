@@ -3,7 +3,8 @@
 // The signal is blocked in every thread and taken by one thread of its own with sigwait, so that
 // the re-read runs as ordinary code (it allocates, takes locks and writes log records). A re-read
 // applies the log levels, the log file and the agent's time limits and connection limit; a
-// changed socket or realm is logged and takes effect when the agent starts again.
+// changed socket or realm is logged and takes effect when the agent starts again. A file that is
+// refused or gone at the re-read leaves the settings in force.
 #pragma once
 
 #include <pthread.h>

@@ -255,15 +255,17 @@ LocalResult localPasswdMain(int argc, char** argv) {
     std::perror("prctl");
     return kLocalFailed;
   }
+  PasswdRun run;
+  std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";
+  run.progName = basename(invoked.data());
+  // Before the limits are raised: the system's program runs with the caller's own limits and
+  // signal dispositions.
+  if (const auto handedOver = handOverToSystemPasswd(argc, argv, run.progName.c_str())) return *handedOver;
   // While still privileged: the caller's limits must not cut a rewrite of an account file short.
   if (!raiseWriteLimits()) {
     std::perror("passwd: cannot raise the resource limits");
     return kLocalChangeNotMade;
   }
-  PasswdRun run;
-  std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : "passwd";
-  run.progName = basename(invoked.data());
-  if (const auto handedOver = handOverToSystemPasswd(argc, argv, run.progName.c_str())) return *handedOver;
 
   optind = 1;
   opterr = 1;

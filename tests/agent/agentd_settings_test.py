@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """kestrovad and its settings: --check-config names a missing file, a malformed line by its number
 and a file others may write, and accepts a good one (the realm's KDC from krb5.conf); the agent does
-not start on a file others may write; SIGHUP makes a running agent read its settings again.
+not start on a file others may write; SIGHUP makes a running agent read its settings again, and
+keeps them when the file has become unsafe.
 
 Usage: agentd_settings_test.py KESTROVAD    (needs root: the agent trusts only files root owns)
 """
@@ -103,6 +104,9 @@ def main(kestrovad):
             agent.send_signal(signal.SIGHUP)
             wait_for(lambda: "settings re-read from " + conf in read(logs[1]), "the record of the re-read")
             assert agent.poll() is None, "SIGHUP ended the agent"
+            os.chmod(conf, 0o664)  # a re-read of a refused file keeps the settings (and the log) in force
+            agent.send_signal(signal.SIGHUP)
+            wait_for(lambda: "serving on with the settings in force" in read(logs[1]), "the refused re-read")
         finally:
             agent.terminate()
             status = agent.wait(timeout=TIMEOUT)

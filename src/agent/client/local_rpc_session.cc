@@ -23,6 +23,21 @@ using agentproto::MessageType;
 constexpr long kDefaultConnectTimeoutMs = settingDefaultNumber(PN::AGENT_CONNECT_TIMEOUT_MS);
 constexpr long kDefaultReplyTimeoutMs = settingDefaultNumber(PN::AGENT_REPLY_TIMEOUT_MS);
 
+// Connects with the real uid as the effective one: a set-user-ID run connects to the agent as its
+// caller, so that the agent (which learns the uid of a connection at connect time, from
+// SO_PEERCRED) counts the connection against the caller and not against root.
+UniqueFd connectAsCaller(const std::string& path, Clock::time_point deadline, int& errorNumber) {
+  const uid_t raised = geteuid();
+  const uid_t caller = getuid();
+  if (raised == caller) return agentproto::connectUnix(path, deadline, errorNumber);
+  if (seteuid(caller) != 0) throw IPCException(std::string("cannot connect as the caller: ") + std::strerror(errno));
+  UniqueFd fd = agentproto::connectUnix(path, deadline, errorNumber);
+  if (seteuid(raised) != 0) {
+    throw IPCException(std::string("cannot take the privileges back after connecting: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
 long timeoutSetting(const char* key, long fallback) {
   const long value = Props(false).getNumber(key, fallback);
   return value > 0 ? value : fallback;
@@ -81,8 +96,7 @@ LocalRpcSession::LocalRpcSession(const std::string& endpoint, bool, bool) {
   const long connectTimeoutMs = timeoutSetting(PN::AGENT_CONNECT_TIMEOUT_MS, kDefaultConnectTimeoutMs);
   const long replyTimeoutMs = timeoutSetting(PN::AGENT_REPLY_TIMEOUT_MS, kDefaultReplyTimeoutMs);
   int errorNumber = 0;
-  UniqueFd fd =
-      agentproto::connectUnix(path, Clock::now() + std::chrono::milliseconds(connectTimeoutMs), errorNumber);
+  UniqueFd fd = connectAsCaller(path, Clock::now() + std::chrono::milliseconds(connectTimeoutMs), errorNumber);
   if (!fd.valid()) {
     const std::string reason = errorNumber == ETIMEDOUT
                                    ? "not accepting connections within " + std::to_string(connectTimeoutMs) + " ms"

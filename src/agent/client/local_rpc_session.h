@@ -5,7 +5,8 @@
 // bounded by vesk::PN::AGENT_CONNECT_TIMEOUT_MS and each answer by vesk::PN::AGENT_REPLY_TIMEOUT_MS;
 // an agent that is missing, refuses, closes or stays silent raises IPCException, whose text names
 // the socket path and the reason. After such an exception the session is closed and every further
-// call raises IPCException again.
+// call raises IPCException again. A set-user-ID caller connects with its real uid as the effective
+// one, so that the agent counts the connection against the user who runs it.
 #pragma once
 
 #include <memory>

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
@@ -55,10 +56,43 @@ int syslogPriority(LogLevel level) {
   return LOG_ERR;
 }
 
-// False when the record did not reach the file (the caller then sends it to syslog).
+// Control characters shown as escapes: whatever a caller puts into a name, an argument or a server's
+// text, one record stays one line.
+std::string escapeControls(const char* text) {
+  std::string shown;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x20 && c != 0x7f) {
+      shown += *p;
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    }
+  }
+  return shown;
+}
+
+// The program's name as records show it; fixed at first use (openlog keeps the pointer).
+const std::string& programName() {
+  static const std::string* name = new std::string(escapeControls(program_invocation_short_name));
+  return *name;
+}
+
+// False when the record did not reach the file (the caller then sends it to syslog). The file's
+// directories were checked when the settings were taken (settings.cc); only a regular file is
+// written, and a FIFO put in its place does not hold the process.
 bool writeToFile(const std::string& path, const std::string& line) {
-  UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
   if (!fd.valid()) return false;
+  struct stat info;
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   const bool written = writeAll(fd.get(), line.data(), line.size());
   return fd.close() && written;
 }
@@ -136,11 +170,13 @@ void Logger::log(LogLevel level, const char* format, ...) {
   const bool toMemory = number >= getEffectiveMemoryLevel();
   if (!toSink && !toMemory) return;
 
-  char message[2048];
+  char text[2048];
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof message, format, args);
+  vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  const std::string shown = escapeControls(text);
+  const char* message = shown.c_str();
 
   const std::string shownName = name_.empty() ? "root" : name_;
   Registry& reg = registry();
@@ -162,7 +198,7 @@ void Logger::log(LogLevel level, const char* format, ...) {
     struct tm local;
     if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     char head[128];
-    snprintf(head, sizeof head, "%s %s[%ld]: ", stamp, program_invocation_short_name, static_cast<long>(getpid()));
+    snprintf(head, sizeof head, "%s %s[%ld]: ", stamp, programName().c_str(), static_cast<long>(getpid()));
     if (writeToFile(file, std::string(head) + shownName + " " + std::to_string(number) + ": " + message + "\n")) {
       return;
     }
@@ -172,7 +208,7 @@ void Logger::log(LogLevel level, const char* format, ...) {
   {
     std::lock_guard<std::mutex> guard(reg.mutex);
     if (!reg.syslogOpen) {
-      openlog(program_invocation_short_name, LOG_PID | (reg.copyToStandardError ? LOG_PERROR : 0), LOG_AUTHPRIV);
+      openlog(programName().c_str(), LOG_PID | (reg.copyToStandardError ? LOG_PERROR : 0), LOG_AUTHPRIV);
       reg.syslogOpen = true;
     }
   }

@@ -7,7 +7,8 @@
 // Levels and the sink come from the settings handed to useSettings (see pn.h); until then every
 // logger has the defaults. Records go to syslog on the authpriv facility, with the program's base
 // name as ident, or to the file the settings name (records that cannot be written there go to
-// syslog).
+// syslog). Control characters in a record are written as escapes ("\n", "\x1b"), so that one
+// record is always one line whatever text it carries.
 #pragma once
 
 #include <cstdint>

@@ -60,13 +60,19 @@ inline constexpr const char* AGENT_PROBE_TIMEOUT_MS = "agent.probe.timeout.ms";
 inline constexpr const char* AGENT_KDC_SERVER_WAIT_MS = "agent.kdc.server.wait.ms";
 inline constexpr const char* AGENT_KDC_MESSAGE_TIMEOUT_MS = "agent.kdc.message.timeout.ms";
 inline constexpr const char* AGENT_KDC_HOLDOFF_MS = "agent.kdc.holdoff.ms";
-// The agent daemon: how long a connection may stay silent, and how many connections it serves at once.
+// The agent daemon: how long a connection that has had its answer may stay silent (default 3000),
+// and how many connections it serves at once.
 inline constexpr const char* AGENT_IDLE_TIMEOUT_MS = "agent.idle.timeout.ms";
 inline constexpr const char* AGENT_MAX_CONNECTIONS = "agent.max.connections";
 // The agent daemon: open connections one user may hold, and how long a new connection may take
 // to send its first request.
 inline constexpr const char* AGENT_MAX_CONNECTIONS_PER_UID = "agent.max.connections.per.uid";
 inline constexpr const char* AGENT_FIRST_REQUEST_TIMEOUT_MS = "agent.first.request.timeout.ms";
+// The agent daemon: how long a connection beyond its user's open connections waits for one of them
+// to end before it is refused (default 1000), and how many of the serving threads only root's
+// connections may take (default 32).
+inline constexpr const char* AGENT_ADMISSION_WAIT_MS = "agent.admission.wait.ms";
+inline constexpr const char* AGENT_ROOT_CONNECTIONS = "agent.root.connections";
 // The agent daemon: the keytab whose host keys prove the KDC genuine, and whether a validation
 // without that proof is refused ("true", "yes" or "1").
 inline constexpr const char* AGENT_HOST_KEYTAB = "agent.host.keytab";

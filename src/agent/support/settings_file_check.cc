@@ -6,28 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 
+#include "trusted_path.h"
 #include "unique_fd.h"
 
 namespace vesk {
 
 bool privilegedProcess() { return geteuid() == 0 || getauxval(AT_SECURE) != 0; }
-
-bool trustedSettingsOwnerAndMode(unsigned owner, unsigned mode, std::string& why) {
-  if (owner != 0) {
-    why = "not owned by root (owner uid " + std::to_string(owner) + ")";
-    return false;
-  }
-  if ((mode & (S_IWGRP | S_IWOTH)) != 0) {
-    char octal[8];
-    std::snprintf(octal, sizeof octal, "%04o", mode & 07777);
-    why = std::string("writable by group or others (mode ") + octal + ")";
-    return false;
-  }
-  return true;
-}
 
 SettingsFile readSettingsFile(const std::string& path, bool checkTrust) {
   SettingsFile result;
@@ -36,16 +22,26 @@ SettingsFile readSettingsFile(const std::string& path, bool checkTrust) {
     result.problem = path + ": " + why;
     return result;
   };
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) {
-    if (errno == ENOENT) return result;
-    return refuse(std::strerror(errno));
+  UniqueFd fd;
+  if (checkTrust) {
+    TrustedOpen file = openTrusted(path, TrustedUse::Read);
+    if (file.missing) return result;
+    if (!file.fd.valid()) {
+      result.state = SettingsFileState::Refused;
+      result.problem = file.why;
+      return result;
+    }
+    fd = std::move(file.fd);
+  } else {
+    fd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid()) {
+      if (errno == ENOENT) return result;
+      return refuse(std::strerror(errno));
+    }
+    struct stat info;
+    if (fstat(fd.get(), &info) != 0) return refuse(std::strerror(errno));
+    if (!S_ISREG(info.st_mode)) return refuse("not a regular file");
   }
-  struct stat info;
-  if (fstat(fd.get(), &info) != 0) return refuse(std::strerror(errno));
-  if (!S_ISREG(info.st_mode)) return refuse("not a regular file");
-  std::string why;
-  if (checkTrust && !trustedSettingsOwnerAndMode(info.st_uid, info.st_mode, why)) return refuse(why);
   std::string text;
   char buffer[4096];
   for (;;) {

@@ -3,7 +3,7 @@
 // The set-user-ID binary reads the settings while it is still privileged (they name the log file
 // it appends to), and the agent daemon runs as root: a file that someone other than root can
 // change would hand that someone the privileged process's hand. A privileged process therefore
-// uses the file only when root owns it and neither its group nor others may write it.
+// uses the file only as a trusted path (trusted_path.h).
 #pragma once
 
 #include <string>
@@ -30,11 +30,7 @@ struct SettingsFile {
 // set-group-ID.
 bool privilegedProcess();
 
-// Whether a file with this owner and mode may be used by a privileged process; the reason when not.
-bool trustedSettingsOwnerAndMode(unsigned owner, unsigned mode, std::string& why);
-
-// Reads the settings file at path. With checkTrust, a file that fails
-// trustedSettingsOwnerAndMode is refused. Owner and mode are taken from the descriptor that is read.
+// Reads the settings file at path. With checkTrust, a file that is not a trusted path is refused.
 SettingsFile readSettingsFile(const std::string& path, bool checkTrust);
 
 }  // namespace vesk

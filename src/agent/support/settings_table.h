@@ -66,18 +66,27 @@ inline constexpr SettingRow kSettingRows[] = {
     {PN::AGENT_KDC_HOLDOFF_MS, kSectionAgent, "300000", nullptr,
      "How long a Kerberos server that did not answer is tried after the others, in milliseconds; the agent "
      "asks such a KDC again in the background every 30 seconds."},
-    {PN::AGENT_IDLE_TIMEOUT_MS, kSectionAgent, "30000", nullptr,
-     "How long a connection to the agent may stay silent before the agent closes it, in milliseconds."},
+    {PN::AGENT_IDLE_TIMEOUT_MS, kSectionAgent, "3000", nullptr,
+     "How long a connection that has had its answer may stay silent before the agent closes it, in "
+     "milliseconds: a silent connection holds a serving thread."},
     {PN::AGENT_FIRST_REQUEST_TIMEOUT_MS, kSectionAgent, "5000", nullptr,
      "How long a new connection may take to send its first request before the agent closes it, in "
      "milliseconds."},
     {PN::AGENT_MAX_CONNECTIONS, kSectionAgent, "128", nullptr,
      "How many connections the agent serves at once; more wait in the listen queue."},
     {PN::AGENT_MAX_CONNECTIONS_PER_UID, kSectionAgent, "16", nullptr,
-     "How many open connections one user may hold; the agent closes a further one at once."},
+     "How many open connections one user other than root may hold. A further one waits for one of them to end "
+     "(agent.admission.wait.ms) and is refused after that; the refusals of one user are logged once per ten "
+     "seconds, with their count."},
+    {PN::AGENT_ADMISSION_WAIT_MS, kSectionAgent, "1000", nullptr,
+     "How long a connection beyond its user's open connections waits for one of them to end before it is "
+     "refused, in milliseconds; a connection refused at once gets its refusal after this time too."},
+    {PN::AGENT_ROOT_CONNECTIONS, kSectionAgent, "32", nullptr,
+     "How many of the serving threads (agent.max.connections) only root's connections may take, so that the "
+     "host's own logins are answered however many connections the users hold."},
     {PN::AGENT_HOST_KEYTAB, kSectionAgent, kDefaultHostKeytabPath, nullptr,
      "The keytab whose host keys let the agent prove a KDC genuine when it validates a password: a KDC that "
-     "cannot issue a ticket for one of them is not trusted."},
+     "cannot issue a ticket for one of them is not trusted. Used only as a trusted path (see Safety)."},
     {PN::AGENT_HOST_KEYTAB_REQUIRED, kSectionAgent, "no", nullptr,
      "true, yes or 1 (in any case): a validation without that proof (no usable keytab) is refused; any other "
      "value lets it rest on the password alone."},
