@@ -105,6 +105,17 @@ def run_tests(box, realm, agent, binary, kestrovad, check):
     check.true("each flooder served, refused, and its refusals logged once a burst", all(
         isinstance(c, list) and c[0] > 0 and r <= 2 < c[1] for c, r in zip(counts, records)), (counts, records))
 
+    # The cap exactly: a user holding its 8 answered connections waits for a ninth, then is told
+    # so; one slot given back lets the next in.
+    def at_the_cap():
+        held = [ask(path, GET_USER, text("alice") + struct.pack(">i", 1)) for _ in range(8)]
+        ninth = ask(path, GET_USER, text("alice") + struct.pack(">i", 1))
+        held[0][1].close()
+        tenth = ask(path, GET_USER, text("alice") + struct.pack(">i", 1))
+        return [r[0] for r in held] + [ninth[0], ninth[2] >= 0.25, tenth[0]]
+    check.equal("the eighth connection is served, the ninth refused after the wait, then a freed slot serves",
+                as_user(mallory.pw_uid, at_the_cap)(), [0] * 8 + [23, True, 0])
+
     # Wrong passwords of one account from one user wait longer each time; root's never wait.
     tried = as_user(mallory.pw_uid, lambda: [ask(path, VALIDATE, wrong)[2] for _ in range(3)])()
     check.true("mallory's wrong passwords wait 0.5 s, then 1 s; root's never", tried[1] >= 0.45 and tried[2] >= 0.95
